@@ -1,0 +1,25 @@
+#include "platform/info_value.h"
+#include "platform/linux/standin.h"
+
+namespace kel {
+
+bool infoIsEmpty(InfoDictionary info) {
+  return info == nullptr || info->entries.empty();
+}
+
+InfoValue readInfo(InfoDictionary info, std::string_view key) {
+  InfoValue value;
+  if (info == nullptr) return value;
+  auto found = info->entries.find(key);
+  if (found == info->entries.end()) return value;
+  const InfoEntry& entry = found->second;
+  value.kind = entry.kind;
+  value.text = entry.text;
+  value.integer = entry.integer;
+  value.real = entry.real;
+  value.boolean = entry.boolean;
+  value.bytes = entry.bytes;
+  return value;
+}
+
+}  // namespace kel

@@ -1,0 +1,46 @@
+// The bridge's Linux edge to a now-playing service: each query takes a plain
+// function and a context, and calls the function once, on the queue it was given.
+
+#include "platform/service_calls.h"
+
+#include <memory>
+#include <utility>
+
+#include "platform/linux/standin.h"
+
+namespace kel {
+
+void callRegister(void* entry, Queue queue) {
+  reinterpret_cast<service_abi::RegisterEntry*>(entry)(queue);
+}
+
+void callGetIsPlaying(void* entry, Queue queue, std::function<void(std::uint8_t)> callback) {
+  using Callback = std::function<void(std::uint8_t)>;
+  // Runs on queue. The service calls it once; a query never answered keeps its context.
+  auto answer = [](void* context, std::uint8_t playing) {
+    std::unique_ptr<Callback> owned(static_cast<Callback*>(context));
+    (*owned)(playing);
+  };
+  reinterpret_cast<service_abi::GetIsPlayingEntry*>(entry)(queue, answer, new Callback(std::move(callback)));
+}
+
+void callGetNowPlayingInfo(void* entry, Queue queue, std::function<void(InfoDictionary)> callback) {
+  using Callback = std::function<void(InfoDictionary)>;
+  // Runs on queue. The service calls it once; a query never answered keeps its context.
+  auto answer = [](void* context, InfoDictionary info) {
+    std::unique_ptr<Callback> owned(static_cast<Callback*>(context));
+    (*owned)(info);
+  };
+  reinterpret_cast<service_abi::GetNowPlayingInfoEntry*>(entry)(queue, answer,
+                                                                new Callback(std::move(callback)));
+}
+
+void callSendCommand(void* entry, std::int32_t code) {
+  reinterpret_cast<service_abi::SendCommandEntry*>(entry)(code, nullptr);
+}
+
+void callSetElapsedTime(void* entry, double seconds) {
+  reinterpret_cast<service_abi::SetElapsedTimeEntry*>(entry)(seconds);
+}
+
+}  // namespace kel

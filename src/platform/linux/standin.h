@@ -1,0 +1,67 @@
+#pragma once
+// What the Linux stand-in library offers beyond the seam: the pieces that the
+// simulated service needs to play the part of MediaRemote, Foundation and the
+// Objective-C runtime. The bridge itself never includes this header.
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/class_lookup.h"
+#include "platform/info_value.h"
+#include "platform/queue.h"
+
+namespace kel {
+
+// Any thread. Calls every observer of name, synchronously, on this thread.
+void postNotification(std::string_view name);
+
+// One value of an info dictionary; the member that belongs to kind holds it.
+struct InfoEntry {
+  InfoKind kind = InfoKind::other;
+  std::string text;
+  std::int64_t integer = 0;
+  double real = 0;
+  bool boolean = false;
+  std::vector<std::uint8_t> bytes;
+};
+
+// The stand-in for a CFDictionary: immutable once handed to the bridge.
+struct InfoDictionaryImpl {
+  std::map<std::string, InfoEntry, std::less<>> entries;
+};
+
+// What a selector returns.
+struct SelectorResult {
+  enum class Kind : std::uint8_t { nil, object, string, other };
+  Kind kind = Kind::nil;
+  Object object = nullptr;
+  std::string text;
+};
+
+// A class or an instance: the selectors it responds to and what each returns.
+// Note: like a class of the Objective-C runtime, an object handed to the registry
+// (directly or through another object) must stay alive until the process ends.
+struct ObjectImpl {
+  std::map<std::string, SelectorResult, std::less<>> selectors;
+};
+
+// Any thread. Makes lookupClass(name) answer cls from now on; null removes it.
+void registerClass(std::string_view name, Object cls);
+
+// The entry points of a now-playing service on Linux, as the bridge calls them.
+// Each callback runs once, on the queue it was given; a query that is never
+// answered never calls it.
+namespace service_abi {
+using IsPlayingCallback = void (*)(void* context, std::uint8_t playing);
+using InfoCallback = void (*)(void* context, InfoDictionary info);
+using RegisterEntry = void(Queue queue);
+using GetIsPlayingEntry = void(Queue queue, IsPlayingCallback callback, void* context);
+using GetNowPlayingInfoEntry = void(Queue queue, InfoCallback callback, void* context);
+using SendCommandEntry = bool(std::int32_t code, const void* options);
+using SetElapsedTimeEntry = void(double seconds);
+}  // namespace service_abi
+
+}  // namespace kel

@@ -1,0 +1,9 @@
+#pragma once
+
+namespace kel {
+
+// Serves the calling thread's run loop. Returns only if the run loop has nothing to
+// serve; the Linux stand-in never returns.
+void runLoop();
+
+}  // namespace kel
