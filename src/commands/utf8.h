@@ -1,0 +1,25 @@
+#pragma once
+// UTF-8 as RFC 3629 defines it: no overlong forms, no surrogates, nothing above
+// U+10FFFF. Command lines are accepted only when they are valid in this sense.
+
+#include <cstddef>
+#include <string_view>
+
+namespace kel {
+
+// One code point read from UTF-8 text. A length of 0 means that the bytes at that
+// position do not begin a valid encoding.
+struct Decoded {
+  char32_t codePoint = 0;
+  std::size_t length = 0;
+};
+
+// The code point that starts at byte at (below text.size()).
+Decoded decodeUtf8(std::string_view text, std::size_t at);
+
+// The code point that ends at byte end (above 0): the last one of text.substr(0, end).
+Decoded decodeUtf8Before(std::string_view text, std::size_t end);
+
+bool isValidUtf8(std::string_view text);
+
+}  // namespace kel
