@@ -206,18 +206,22 @@ constexpr std::string_view playingChanged = "kMRMediaRemoteNowPlayingApplication
 constexpr std::string_view appChanged = "kMRMediaRemoteNowPlayingApplicationDidChangeNotification";
 constexpr std::string_view queueChanged = "kMRMediaRemoteNowPlayingPlaybackQueueChangedNotification";
 
+// Starts the player and waits for the notifications of its start, the last of
+// which is the queue's, so that they cannot be taken for those of a later change.
 Queue startPlayer() {
   posts();
+  std::size_t queues = postCount(queueChanged);
   EXPECT_EQ(configure("", ""), "");
   Queue queue = createQueue("test.player");
   registerForNowPlayingNotifications(queue);
+  EXPECT_TRUE(waitForPost(queueChanged, queues + 1));
   return queue;
 }
 
 TEST(VirtualPlayerTest, StartsPlayingTheFirstTrackAsAPlayerApplication) {
   std::size_t apps = postCount(appChanged);
   Queue queue = startPlayer();
-  EXPECT_TRUE(waitForPost(appChanged, apps + 1));
+  EXPECT_EQ(postCount(appChanged), apps + 1);
 
   Object cls = lookupClass("MRNowPlayingRequest");
   ASSERT_NE(cls, nullptr);
