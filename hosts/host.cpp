@@ -1,0 +1,61 @@
+#include "host.h"
+
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+
+namespace kel::host {
+
+std::string findBeside(std::string_view name) {
+  std::filesystem::path dir = executableDirectory();
+  for (const auto& candidate : {dir / name, dir / ".." / "lib" / name}) {
+    std::error_code error;
+    if (std::filesystem::exists(candidate, error)) return candidate.lexically_normal().string();
+  }
+  return {};
+}
+
+void runBridge(std::string_view program, const std::string& libraryPath) {
+  std::string path = libraryPath.empty() ? findBeside(KEL_LIBRARY_FILE) : libraryPath;
+  if (path.empty()) {
+    std::fprintf(stderr, "%.*s: cannot find %s beside the program or in ../lib; name it with --library PATH\n",
+                 int(program.size()), program.data(), KEL_LIBRARY_FILE);
+    std::exit(exitCannotLoad);
+  }
+  void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (library == nullptr) {
+    std::fprintf(stderr, "%.*s: cannot load the library: %s\n", int(program.size()), program.data(), dlerror());
+    std::exit(exitCannotLoad);
+  }
+  auto run = reinterpret_cast<void (*)()>(dlsym(library, "kel_mediaremote_run"));
+  if (run == nullptr) {
+    std::fprintf(stderr, "%.*s: %s has no kel_mediaremote_run\n", int(program.size()), program.data(), path.c_str());
+    std::exit(exitCannotLoad);
+  }
+  run();
+  std::exit(0);  // Not reached: the entry never returns.
+}
+
+bool takeValue(std::string_view program, int argc, char** argv, int& i, std::string_view name,
+               std::string& value) {
+  std::string_view arg = argv[i];
+  if (arg.starts_with(name) && arg.size() > name.size() && arg[name.size()] == '=') {
+    value = arg.substr(name.size() + 1);
+    return true;
+  }
+  if (arg != name) return false;
+  if (i + 1 >= argc) usageError(program, std::string(name) + " needs a value");
+  value = argv[++i];
+  return true;
+}
+
+void usageError(std::string_view program, std::string_view message) {
+  std::fprintf(stderr, "%.*s: %.*s\nTry '%.*s --help'.\n", int(program.size()), program.data(),
+               int(message.size()), message.data(), int(program.size()), program.data());
+  std::exit(exitUsage);
+}
+
+}  // namespace kel::host

@@ -1,0 +1,32 @@
+#pragma once
+// What both hosts share: finding and loading the bridge library, and its options.
+
+#include <string>
+#include <string_view>
+
+namespace kel::host {
+
+// Exit statuses of the hosts themselves, apart from the library's 0 and 2.
+inline constexpr int exitCannotLoad = 1;
+inline constexpr int exitUsage = 64;
+
+// The folder that holds the running executable.
+std::string executableDirectory();
+
+// The first of the candidates that exists: dir/name, then dir/../lib/name.
+std::string findBeside(std::string_view name);
+
+// Loads the library (libraryPath, or the installed one found beside the host) and
+// calls kel_mediaremote_run, which never returns. When the library cannot be loaded
+// or lacks the entry, says why on standard error and exits with exitCannotLoad.
+[[noreturn]] void runBridge(std::string_view program, const std::string& libraryPath);
+
+// When argv[i] is the option name, as "NAME VALUE" or "NAME=VALUE", stores its
+// value, moves i past it and returns true; a missing value is a usage error.
+bool takeValue(std::string_view program, int argc, char** argv, int& i, std::string_view name,
+               std::string& value);
+
+// Writes "program: message" and a hint to standard error and exits with exitUsage.
+[[noreturn]] void usageError(std::string_view program, std::string_view message);
+
+}  // namespace kel::host

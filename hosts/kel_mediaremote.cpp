@@ -1,0 +1,49 @@
+// kel-mediaremote: the program a user runs. Loads the bridge library and hands it
+// the main thread; from then on the library owns standard input and output.
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+#include "host.h"
+
+namespace {
+
+constexpr std::string_view program = "kel-mediaremote";
+
+constexpr const char* help = R"(Usage: kel-mediaremote [--library PATH]
+
+Publishes the system's now-playing state as one JSON object per line on standard
+output, and carries out the commands read as lines from standard input:
+  play, pause, toggle, next, previous, seek SECONDS, refresh
+The end of standard input ends the program.
+
+Options:
+  --library PATH  load the bridge library from PATH instead of the one installed
+                  beside this program (or in ../lib)
+  --help          show this text and exit
+  --version       show the version and exit
+
+Exit status: 0 at the end of standard input; 2 when the now-playing service is
+unavailable (after the line {"error":"unavailable"}); 1 when the library cannot be
+loaded; 64 for bad options.
+)";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string library;
+  for (int i = 1; i < argc; ++i) {
+    std::string_view arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(help, stdout);
+      return 0;
+    } else if (arg == "--version") {
+      std::printf("kel-mediaremote %s\n", KEL_VERSION);
+      return 0;
+    } else if (!kel::host::takeValue(program, argc, argv, i, "--library", library)) {
+      kel::host::usageError(program, "unknown option " + std::string(arg));
+    }
+  }
+  kel::host::runBridge(program, library);
+}

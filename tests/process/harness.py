@@ -1,0 +1,163 @@
+"""Runs the hosts as a host program would, and reads back what they print.
+
+Every line a host writes is checked on the way: it ends with exactly one line
+feed and parses as one JSON object with Python's own json module.
+"""
+
+import json
+import os
+import select
+import signal
+import subprocess
+import tempfile
+import time
+
+BIN = os.environ.get("KEL_BIN", os.path.join(os.path.dirname(__file__), "..", "..", "build", "gcc", "bin"))
+SIM = os.path.join(BIN, "kel-mediaremote-sim")
+HOST = os.path.join(BIN, "kel-mediaremote")
+SANITIZED = bool(os.environ.get("KEL_SANITIZE"))
+SCRATCH = os.environ.get("KEL_TEST_OUTPUT") or tempfile.gettempdir()
+
+
+def parse_lines(raw):
+    """Splits standard output into JSON objects, failing on any framing fault."""
+    if raw and not raw.endswith(b"\n"):
+        raise AssertionError("output does not end with a line feed: %r" % raw[-80:])
+    lines = []
+    for line in raw.split(b"\n")[:-1] if raw else []:
+        if line.endswith(b"\r") or not line:
+            raise AssertionError("empty or CR-ended line in output: %r" % line[:80])
+        value = json.loads(line.decode("utf-8"))
+        if not isinstance(value, dict):
+            raise AssertionError("line is not a JSON object: %r" % line[:80])
+        lines.append(value)
+    return lines
+
+
+def read_calls(path):
+    if not path or not os.path.exists(path):
+        return []
+    with open(path, "rb") as f:
+        return parse_lines(f.read())
+
+
+class Result:
+    def __init__(self, raw, stderr, status, calls):
+        self.raw = raw
+        self.stderr = stderr
+        self.status = status
+        self.calls = calls
+        self.lines = parse_lines(raw)
+
+
+class Sim:
+    """One kel-mediaremote-sim process (or, with program=HOST, kel-mediaremote).
+
+    steps: a list of scenario steps, written as JSON Lines to a file; None runs
+    without --scenario. Standard output is collected in the background of every
+    call, so the process never blocks on a full pipe.
+    """
+
+    def __init__(self, steps=None, args=(), program=SIM, calls=True, env=None):
+        os.makedirs(SCRATCH, exist_ok=True)
+        self.dir = tempfile.mkdtemp(prefix="kel-", dir=SCRATCH)
+        command = [program]
+        if steps is not None:
+            scenario = os.path.join(self.dir, "scenario.jsonl")
+            with open(scenario, "w") as f:
+                for step in steps:
+                    f.write((step if isinstance(step, str) else json.dumps(step)) + "\n")
+            command += ["--scenario", scenario]
+        self.calls_path = None
+        if calls and program == SIM:
+            self.calls_path = os.path.join(self.dir, "calls.jsonl")
+            command += ["--calls", self.calls_path]
+        command += list(args)
+        self.started = time.monotonic()
+        self.process = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                        stderr=subprocess.PIPE, env=env)
+        self.out = b""
+        self.err = b""
+        self.status = None
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.kill()
+
+    def write(self, data):
+        self.process.stdin.write(data)
+        self.process.stdin.flush()
+
+    def close_stdin(self):
+        if not self.process.stdin.closed:
+            self.process.stdin.close()
+
+    def _pump(self, timeout):
+        """Reads what is ready on stdout and stderr, for at most timeout seconds."""
+        streams = [s for s in (self.process.stdout, self.process.stderr) if not s.closed]
+        if not streams:
+            time.sleep(timeout)
+            return False
+        ready, _, _ = select.select(streams, [], [], max(timeout, 0))
+        for stream in ready:
+            chunk = os.read(stream.fileno(), 1 << 20)
+            if not chunk:
+                stream.close()
+            elif stream is self.process.stdout:
+                self.out += chunk
+            else:
+                self.err += chunk
+        return bool(ready)
+
+    def wait(self, timeout):
+        """Waits up to timeout seconds for the process to exit; returns its status or None."""
+        deadline = time.monotonic() + timeout
+        while self.status is None:
+            left = deadline - time.monotonic()
+            self._pump(min(max(left, 0), 0.05))
+            self.status = self.process.poll()
+            if self.status is None and left <= 0:
+                return None
+        while self._pump(0):
+            pass
+        return self.status
+
+    def read_lines(self, count, timeout):
+        """Waits until at least count complete lines arrived (or timeout); returns the parsed lines."""
+        deadline = time.monotonic() + timeout
+        while self.out.count(b"\n") < count and time.monotonic() < deadline:
+            self._pump(min(deadline - time.monotonic(), 0.05))
+            if self.process.poll() is not None:
+                while self._pump(0):
+                    pass
+                break
+        return parse_lines(self.out[: self.out.rfind(b"\n") + 1])
+
+    def calls(self):
+        return read_calls(self.calls_path)
+
+    def kill(self):
+        if self.process.poll() is None:
+            self.process.send_signal(signal.SIGKILL)
+            self.process.wait()
+            while self._pump(0):
+                pass
+        self.close_stdin()
+
+    def result(self):
+        return Result(self.out, self.err, self.status, self.calls())
+
+
+def run_sim(steps=None, stdin=b"", duration=1.0, close_stdin=False, args=(), program=SIM, env=None):
+    """Runs one process: writes stdin, optionally closes it, and waits until the
+    process exits or duration seconds pass (then kills it; status is None)."""
+    with Sim(steps, args=args, program=program, env=env) as sim:
+        if stdin:
+            sim.write(stdin)
+        if close_stdin:
+            sim.close_stdin()
+        sim.wait(duration)
+        sim.kill()
+        return sim.result()
