@@ -1,0 +1,74 @@
+// The simulator's state and its set-up by the host.
+
+#include <cerrno>
+#include <cstring>
+#include <cstdio>
+#include <utility>
+
+#include "sim/sim.h"
+#include "sim/simulator.h"
+
+namespace kel::sim {
+namespace {
+
+// Reads the whole file; false, with errno set, when it cannot be read.
+bool readFile(const std::string& path, std::string& text) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return false;
+  char buffer[65536];
+  std::size_t count = 0;
+  while ((count = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, count);
+  bool failed = std::ferror(file) != 0;
+  int error = errno;
+  std::fclose(file);
+  errno = error;
+  return !failed;
+}
+
+}  // namespace
+
+SimState& simState() {
+  static SimState& state = *new SimState;
+  return state;
+}
+
+void applyStateChange(const StateChange& change) {
+  SimState& state = simState();
+  if (change.playing) state.playing = *change.playing;
+  if (change.setsInfo) state.info = change.info;
+  if (change.player) installPlayerLookup(*change.player);
+}
+
+std::string configure(std::string_view scenarioPath, std::string_view callsPath) {
+  startClock();
+  Scenario scenario;
+  if (!scenarioPath.empty()) {
+    std::string path(scenarioPath);
+    std::string text;
+    if (!readFile(path, text)) return "cannot read the scenario " + path + ": " + std::strerror(errno);
+    scenario = readScenario(text, path);
+    if (!scenario.error.empty()) return scenario.error;
+  }
+  if (std::string problem = openCallsLog(callsPath); !problem.empty()) return problem;
+
+  SimState& state = simState();
+  {
+    std::lock_guard lock(state.mutex);
+    ++state.generation;
+    state.mode = scenarioPath.empty() ? Mode::virtualPlayer : Mode::scenario;
+    state.steps = std::move(scenario.steps);
+    state.registered = false;
+    state.playing = 0;
+    state.info = nullptr;
+    state.answers = AnswerMode::now;
+    state.answerDelay = std::chrono::milliseconds(0);
+    state.commandDelay = std::chrono::milliseconds(0);
+    installPlayerLookup(PlayerLookup{});
+    resetVirtualPlayer();
+  }
+  // Threads of the previous set-up see the new generation and stop.
+  state.wake.notify_all();
+  return {};
+}
+
+}  // namespace kel::sim
