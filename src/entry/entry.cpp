@@ -37,8 +37,11 @@ namespace {
   // in answer to the registration already asks for an update.
   for (std::string_view name : notificationNames) addObserver(name, scheduleUpdate);
   callRegister(registerEntry, queue);
-  readCommands();
+  // Note: the first publication is requested before the reader starts. Input that
+  // has already ended would otherwise let the reader finish and exit before this
+  // request is made, and the start-up record would be lost.
   scheduleUpdate();
+  readCommands();
   runLoop();
   endProcess(0);
 }
