@@ -1,6 +1,8 @@
 #include "commands/line_reader.h"
 
+#include <cerrno>
 #include <cstring>
+#include <unistd.h>
 
 #include "commands/utf8.h"
 
@@ -40,6 +42,17 @@ void finishLines(LineSplitter& splitter, const LineHandler& onLine) {
   if (!splitter.discarding && splitter.pending > 0) onLine({splitter.buffer.data(), splitter.pending});
   splitter.pending = 0;
   splitter.discarding = false;
+}
+
+void readLines(int fd, LineSplitter& splitter, const LineHandler& onLine) {
+  for (;;) {
+    std::span<char> space = freeSpace(splitter);
+    ssize_t count = ::read(fd, space.data(), space.size());
+    if (count < 0 && errno == EINTR) continue;
+    if (count <= 0) break;
+    takeBytes(splitter, static_cast<std::size_t>(count), onLine);
+  }
+  finishLines(splitter, onLine);
 }
 
 std::optional<std::string_view> commandText(std::string_view line) {

@@ -40,6 +40,11 @@ void takeBytes(LineSplitter& splitter, std::size_t count, const LineHandler& onL
 // The input has ended: a last line without a line feed is handed on like any other.
 void finishLines(LineSplitter& splitter, const LineHandler& onLine);
 
+// Blocks reading fd until its end, or a read error, which counts as the end, and
+// hands on every line, the last one included. A read interrupted by a signal is
+// not an error: it is retried, and splits no line.
+void readLines(int fd, LineSplitter& splitter, const LineHandler& onLine);
+
 // The text of a line as a command sees it: the bytes before its first NUL byte,
 // when they are valid UTF-8; nothing when they are not.
 std::optional<std::string_view> commandText(std::string_view line);

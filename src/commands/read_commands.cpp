@@ -2,7 +2,6 @@
 
 #include "commands/commands.h"
 
-#include <cerrno>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -25,8 +24,9 @@ using namespace std::chrono_literals;
 // service that never answers or a command that blocks.
 constexpr auto finishBound = 2s;
 
-// Runs on the reader's thread. Finishes what was asked before the end of input,
-// then ends the process from a task on queue, where no line can be half written.
+// Runs on the reader's thread. Finishes what was asked before the end of input:
+// the process ends from a task on queue once the commands queued before it have
+// run and the publications requested by then are written, or after finishBound.
 void finishAndExit() {
   submitBackground([] {
     std::this_thread::sleep_for(finishBound);
@@ -41,31 +41,22 @@ void finishAndExit() {
 }
 
 // Runs on the background queue until the end of input.
-void readLines() {
-  // Note: the buffer is never freed; the process ends while this thread may still
-  // be in a read.
+void readStandardInput() {
+  // Never destroyed, so that nothing at exit can pull it from under this thread.
   static LineSplitter& splitter = *new LineSplitter;
   const LineHandler submitLine = [](std::string_view line) {
     std::optional<std::string_view> text = commandText(line);
     if (!text) return;
     submit(queue, [command = std::string(*text)] { handleCommand(command); });
   };
-  for (;;) {
-    std::span<char> space = freeSpace(splitter);
-    ssize_t count = ::read(STDIN_FILENO, space.data(), space.size());
-    if (count < 0 && errno == EINTR) continue;
-    // The end of input, or a read error, which is taken as the end.
-    if (count <= 0) break;
-    takeBytes(splitter, static_cast<std::size_t>(count), submitLine);
-  }
-  finishLines(splitter, submitLine);
+  readLines(STDIN_FILENO, splitter, submitLine);
   finishAndExit();
 }
 
 }  // namespace
 
 void readCommands() {
-  submitBackground(readLines);
+  submitBackground(readStandardInput);
 }
 
 }  // namespace kel

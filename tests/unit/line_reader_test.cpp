@@ -2,11 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace kel {
@@ -108,6 +115,43 @@ TEST(LineReaderTest, CommandTextEndsAtTheFirstNulAndMustBeValidUtf8) {
     if (text) got = std::string(*text);
     EXPECT_EQ(got, c.text) << testing::PrintToString(c.line);
   }
+}
+
+TEST(LineReaderTest, ReadsToTheEndThroughInterruptedReads) {
+  // A handler installed without SA_RESTART makes a blocked read fail with EINTR.
+  struct sigaction action {};
+  action.sa_handler = [](int) {};
+  sigemptyset(&action.sa_mask);
+  struct sigaction previous {};
+  ASSERT_EQ(sigaction(SIGUSR1, &action, &previous), 0);
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+
+  auto splitter = std::make_unique<LineSplitter>();
+  std::vector<std::string> lines;
+  std::atomic<bool> done = false;
+  std::thread reader([&] {
+    readLines(fds[0], *splitter, [&](std::string_view line) { lines.emplace_back(line); });
+    done = true;
+  });
+  auto interrupt = [&] {
+    // The reader is blocked in read nearly all the time, so most of these land there.
+    for (int i = 0; i < 20 && !done; ++i) {
+      pthread_kill(reader.native_handle(), SIGUSR1);
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+  };
+  ASSERT_EQ(write(fds[1], "pl", 2), 2);
+  interrupt();
+  ASSERT_EQ(write(fds[1], "ay\nne", 5), 5);
+  interrupt();
+  ASSERT_EQ(write(fds[1], "xt", 2), 2);
+  interrupt();
+  close(fds[1]);
+  reader.join();
+  close(fds[0]);
+  sigaction(SIGUSR1, &previous, nullptr);
+  EXPECT_EQ(lines, (std::vector<std::string>{"play", "next"}));
 }
 
 }  // namespace
