@@ -81,10 +81,9 @@ struct Answers {
     answer.thread = std::this_thread::get_id();
     answer.wasInline = insideQuery;
     answer.at = Clock::now();
-    {
-      std::lock_guard lock(mutex);
-      list.push_back(std::move(answer));
-    }
+    // Notified under the lock: the test may destroy this as soon as it sees the answer.
+    std::lock_guard lock(mutex);
+    list.push_back(std::move(answer));
     arrived.notify_all();
   }
 
