@@ -4,6 +4,7 @@ Every line a host writes is checked on the way: it ends with exactly one line
 feed and parses as one JSON object with Python's own json module.
 """
 
+import fcntl
 import json
 import os
 import select
@@ -76,9 +77,15 @@ class Sim:
         self.started = time.monotonic()
         self.process = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                         stderr=subprocess.PIPE, env=env)
-        self.out = b""
-        self.err = b""
+        self.out = bytearray()
+        self.err = bytearray()
+        self.newlines = 0
         self.status = None
+        # A bigger pipe lets multi-megabyte artwork lines through in few reads.
+        try:
+            fcntl.fcntl(self.process.stdout.fileno(), getattr(fcntl, "F_SETPIPE_SZ", 1031), 1 << 20)
+        except OSError:
+            pass
 
     def __enter__(self):
         return self
@@ -102,11 +109,12 @@ class Sim:
             return False
         ready, _, _ = select.select(streams, [], [], max(timeout, 0))
         for stream in ready:
-            chunk = os.read(stream.fileno(), 1 << 20)
+            chunk = os.read(stream.fileno(), 1 << 22)
             if not chunk:
                 stream.close()
             elif stream is self.process.stdout:
                 self.out += chunk
+                self.newlines += chunk.count(b"\n")
             else:
                 self.err += chunk
         return bool(ready)
@@ -127,13 +135,13 @@ class Sim:
     def read_lines(self, count, timeout):
         """Waits until at least count complete lines arrived (or timeout); returns the parsed lines."""
         deadline = time.monotonic() + timeout
-        while self.out.count(b"\n") < count and time.monotonic() < deadline:
+        while self.newlines < count and time.monotonic() < deadline:
             self._pump(min(deadline - time.monotonic(), 0.05))
             if self.process.poll() is not None:
                 while self._pump(0):
                     pass
                 break
-        return parse_lines(self.out[: self.out.rfind(b"\n") + 1])
+        return parse_lines(bytes(self.out[: self.out.rfind(b"\n") + 1]))
 
     def calls(self):
         return read_calls(self.calls_path)
@@ -147,7 +155,7 @@ class Sim:
         self.close_stdin()
 
     def result(self):
-        return Result(self.out, self.err, self.status, self.calls())
+        return Result(bytes(self.out), bytes(self.err), self.status, self.calls())
 
 
 def run_sim(steps=None, stdin=b"", duration=1.0, close_stdin=False, args=(), program=SIM, env=None):

@@ -1,0 +1,59 @@
+// The artwork of a state record. Cover images are large and change rarely, so the
+// bytes are sent only when the artwork identity changes; later records carry the
+// identity alone, and the host keeps the image it already has.
+
+#include "publisher/state_record.h"
+
+namespace kel {
+
+std::optional<std::string> lastArtworkID;
+
+namespace {
+
+constexpr std::string_view artworkDataKey = "kMRMediaRemoteNowPlayingInfoArtworkData";
+constexpr std::string_view artworkIdentifierKey = "kMRMediaRemoteNowPlayingInfoArtworkIdentifier";
+constexpr std::string_view artworkMIMEKey = "kMRMediaRemoteNowPlayingInfoArtworkMIMEType";
+
+// The record's text member called name, or "" when it has none.
+std::string_view textMember(const Record& record, std::string_view name) {
+  const Value* value = record.find(name);
+  if (value == nullptr) return {};
+  const auto* text = std::get_if<std::string_view>(value);
+  return text == nullptr ? std::string_view() : *text;
+}
+
+}  // namespace
+
+std::string_view artworkIdentity(const InfoValue& identifier, const Record& record,
+                                 std::string& storage) {
+  // Note: an empty identifier is still the service's own identity for the image,
+  // so it is used as it is rather than replaced by the track's texts.
+  if (identifier.kind == InfoKind::string) return identifier.text;
+  std::string_view title = textMember(record, "title");
+  std::string_view artist = textMember(record, "artist");
+  std::string_view album = textMember(record, "album");
+  storage.clear();
+  storage.reserve(title.size() + artist.size() + album.size() + 2);
+  storage.append(title).append(1, '|').append(artist).append(1, '|').append(album);
+  return storage;
+}
+
+bool artworkQualifies(const InfoValue& bytes) {
+  return bytes.kind == InfoKind::bytes && !bytes.bytes.empty() && bytes.bytes.size() <= artworkLimit;
+}
+
+void addArtwork(InfoDictionary info, Record& record, std::string& storage) {
+  InfoValue bytes = readInfo(info, artworkDataKey);
+  // Missing or oversized artwork leaves lastArtworkID alone: artwork that vanishes
+  // for a moment and comes back under the same identity is not sent again.
+  if (!artworkQualifies(bytes)) return;
+  std::string_view identity = artworkIdentity(readInfo(info, artworkIdentifierKey), record, storage);
+  record.set("artworkID", identity);
+  if (lastArtworkID && *lastArtworkID == identity) return;
+  // The bytes stay in the service's buffer; the writer encodes them into the line.
+  record.set("artwork", Base64Text{bytes.bytes});
+  copyString(info, artworkMIMEKey, record, "artworkMIME");
+  lastArtworkID.emplace(identity);
+}
+
+}  // namespace kel

@@ -1,0 +1,67 @@
+#pragma once
+// Turning the service's answers into the record of one publication: the player
+// lookup, the members copied from the info dictionary, and the artwork, which is
+// sent once per artwork identity. Everything here runs on queue.
+//
+// Usage, from the second callback of a publication:
+//   writeStateRecord(playing, info);  // writes {"bundle":"com.example","playing":true,...}
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "output/record.h"
+#include "platform/info_value.h"
+
+namespace kel {
+
+// Artwork of more bytes than this is never sent.
+inline constexpr std::size_t artworkLimit = 4'194'304;
+
+// The artwork identity that accompanied the artwork bytes last sent, or none.
+// Replaced when artwork is sent and cleared by a no-player record; touched only on
+// queue. Tests may clear it between cases.
+extern std::optional<std::string> lastArtworkID;
+
+// The bundle identifier of the application that owns the local player, found by
+// class and selector names; none when any step of the lookup fails. The text is
+// valid for the running task.
+std::optional<std::string_view> findPlayerBundle();
+
+// Sets member of record to the string under key when it has at least one
+// character; otherwise leaves record unchanged. The record borrows the text.
+void copyString(InfoDictionary info, std::string_view key, Record& record, std::string_view member);
+
+// Sets member of record to the number under key, unchanged in kind (an integer
+// stays an integer, a boolean stays a boolean), when its value as a double is
+// finite; otherwise leaves record unchanged.
+void copyNumber(InfoDictionary info, std::string_view key, Record& record, std::string_view member);
+
+// The artwork identity: the identifier when it is a string, of any length;
+// otherwise the record's "title", "artist" and "album" joined by vertical bars,
+// each "" when the record lacks it. A built identity is kept in storage, which
+// must outlive every use of the result.
+std::string_view artworkIdentity(const InfoValue& identifier, const Record& record,
+                                 std::string& storage);
+
+// Whether bytes may be sent as artwork: a byte buffer of 1 to artworkLimit bytes.
+bool artworkQualifies(const InfoValue& bytes);
+
+// Adds the artwork members to a state record whose text members are filled, and
+// records the identity in lastArtworkID when the bytes are sent. The record borrows
+// the artwork bytes from info, and a built identity from storage.
+void addArtwork(InfoDictionary info, Record& record, std::string& storage);
+
+// Fills the empty record with what one publication writes: the no-player record
+// when there is no player or no information, the state record otherwise. Updates
+// lastArtworkID. The record borrows from info, from the player lookup and from
+// storage, so all three must outlive it.
+void buildStateRecord(std::uint8_t playing, InfoDictionary info, Record& record,
+                      std::string& storage);
+
+// Builds the record of one publication and writes it as one line.
+void writeStateRecord(std::uint8_t playing, InfoDictionary info);
+
+}  // namespace kel

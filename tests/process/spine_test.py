@@ -1,0 +1,127 @@
+"""Start-up as a host sees it: the unavailable record, the options of both hosts,
+a process that stays in its run loop, the one exported symbol, and the install."""
+
+import os
+import shutil
+import subprocess
+import tempfile
+import unittest
+
+from harness import BIN, HOST, SIM, SCRATCH, Sim, run_sim
+
+ENTRY_POINTS = [
+    "MRMediaRemoteRegisterForNowPlayingNotifications",
+    "MRMediaRemoteGetNowPlayingInfo",
+    "MRMediaRemoteGetNowPlayingApplicationIsPlaying",
+    "MRMediaRemoteSendCommand",
+    "MRMediaRemoteSetElapsedTime",
+]
+UNAVAILABLE = b'{"error":"unavailable"}\n'
+
+
+class UnavailableTest(unittest.TestCase):
+    def check_unavailable(self, result):
+        self.assertEqual(result.raw, UNAVAILABLE)
+        self.assertEqual(result.stderr, b"")
+        self.assertEqual(result.status, 2)
+        self.assertEqual(result.calls, [])
+
+    def test_absent_service(self):
+        self.check_unavailable(run_sim([], args=["--absent"], duration=10))
+
+    def test_each_missing_entry_point(self):
+        for name in ENTRY_POINTS:
+            with self.subTest(name=name):
+                self.check_unavailable(run_sim([], args=["--without", name], duration=10))
+
+    def test_user_host_without_the_service(self):
+        # This machine has no MediaRemote: the program a user runs says so.
+        result = run_sim(program=HOST, duration=10)
+        self.check_unavailable(result)
+
+
+class OptionsTest(unittest.TestCase):
+    def run_host(self, program, *args, stdin=b""):
+        return subprocess.run([program, *args], input=stdin, capture_output=True, timeout=30)
+
+    def test_bad_options_exit_64_before_loading(self):
+        scratch = tempfile.mkdtemp(dir=SCRATCH)
+        malformed = os.path.join(scratch, "malformed.jsonl")
+        with open(malformed, "w") as f:
+            f.write('{"sleep": 10}\n{"sleep": \n')
+        cases = [
+            [SIM, "--bogus"],
+            [SIM, "--absent", "--without", ENTRY_POINTS[0]],
+            [SIM, "--without", "MRMediaRemoteNothing"],
+            [SIM, "--without"],
+            [SIM, "--scenario", os.path.join(scratch, "missing.jsonl")],
+            [SIM, "--scenario", malformed],
+            [HOST, "--bogus"],
+            [HOST, "--library"],
+        ]
+        for command in cases:
+            with self.subTest(command=command[1:]):
+                result = self.run_host(*command)
+                self.assertEqual(result.returncode, 64)
+                self.assertEqual(result.stdout, b"")
+                self.assertTrue(result.stderr.strip(), "no message on standard error")
+
+    def test_library_that_cannot_be_loaded_exits_1(self):
+        result = self.run_host(HOST, "--library", "/nonexistent/libkelmediaremote.so.1")
+        self.assertEqual(result.returncode, 1)
+        self.assertIn(b"/nonexistent/libkelmediaremote.so.1", result.stderr)
+        self.assertEqual(result.stdout, b"")
+
+    def test_help_and_version(self):
+        for program in (HOST, SIM):
+            with self.subTest(program=os.path.basename(program)):
+                help_text = self.run_host(program, "--help")
+                self.assertEqual(help_text.returncode, 0)
+                self.assertIn(b"Usage: " + os.path.basename(program).encode(), help_text.stdout)
+                version = self.run_host(program, "--version")
+                self.assertEqual(version.returncode, 0)
+                self.assertRegex(version.stdout.decode(), r"^kel-mediaremote(-sim)? 1\.0\.0\n$")
+
+
+class RunLoopTest(unittest.TestCase):
+    def test_service_present_keeps_running_quietly(self):
+        with Sim([]) as sim:
+            self.assertIsNone(sim.wait(1.5), "the process left its run loop")
+            sim.kill()
+            result = sim.result()
+        self.assertEqual(result.stderr, b"")
+        self.assertNotIn({"error": "unavailable"}, result.lines)
+        self.assertEqual(result.calls[0]["call"], "register")
+        self.assertEqual(sum(1 for c in result.calls if c.get("call") == "register"), 1)
+
+
+class SymbolsTest(unittest.TestCase):
+    def test_only_the_entry_is_exported(self):
+        library = os.path.join(BIN, "libkelmediaremote.so.1")
+        symbols = subprocess.run(["nm", "-D", "--defined-only", "--format=posix", library],
+                                 capture_output=True, text=True, check=True).stdout.split("\n")
+        names = [line.split()[0] for line in symbols if line.strip()]
+        self.assertEqual(names, ["kel_mediaremote_run"])
+        soname = subprocess.run(["readelf", "-d", library], capture_output=True, text=True, check=True).stdout
+        self.assertIn("Library soname: [libkelmediaremote.so.1]", soname)
+
+
+class InstallTest(unittest.TestCase):
+    def test_installed_tree_runs(self):
+        prefix = tempfile.mkdtemp(prefix="install-", dir=SCRATCH)
+        try:
+            subprocess.run([os.environ.get("KEL_CMAKE", "cmake"), "--install", os.environ["KEL_BUILD_DIR"],
+                            "--prefix", prefix], check=True, capture_output=True, timeout=120)
+            self.assertTrue(os.path.exists(os.path.join(prefix, "include", "kelmediaremote.h")))
+            installed_host = os.path.join(prefix, "bin", "kel-mediaremote")
+            result = run_sim(program=installed_host, duration=10)
+            self.assertEqual((result.raw, result.stderr, result.status), (UNAVAILABLE, b"", 2))
+            installed_sim = os.path.join(prefix, "bin", "kel-mediaremote-sim")
+            result = run_sim([], program=installed_sim, args=["--without", ENTRY_POINTS[3]], duration=10)
+            self.assertEqual((result.raw, result.stderr, result.status), (UNAVAILABLE, b"", 2))
+        finally:
+            shutil.rmtree(prefix, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    unittest.main()
