@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <cstdlib>
+#include <deque>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -66,19 +67,23 @@ struct Answer {
   Clock::time_point at;
 };
 
+struct Probe;
+
 struct Answers {
   std::mutex mutex;
   std::condition_variable arrived;
   std::vector<Answer> list;
+  // The contexts of the queries; a query never answered keeps its context, so the
+  // test owns them rather than the callbacks.
+  std::deque<Probe> probes;
 
   void add(Answer answer) {
     answer.thread = std::this_thread::get_id();
     answer.wasInline = insideQuery;
     answer.at = Clock::now();
-    {
-      std::lock_guard lock(mutex);
-      list.push_back(std::move(answer));
-    }
+    // Notified under the lock: the test may destroy this as soon as it sees the answer.
+    std::lock_guard lock(mutex);
+    list.push_back(std::move(answer));
     arrived.notify_all();
   }
 
@@ -95,6 +100,10 @@ struct Probe {
   int tag;
 };
 
+Probe* probeFor(Answers& answers, int tag) {
+  return &answers.probes.emplace_back(Probe{&answers, tag});
+}
+
 void askIsPlaying(Queue queue, Answers& answers, int tag) {
   auto callback = [](void* context, std::uint8_t playing) {
     auto* probe = static_cast<Probe*>(context);
@@ -102,10 +111,9 @@ void askIsPlaying(Queue queue, Answers& answers, int tag) {
     answer.tag = probe->tag;
     answer.playing = playing;
     probe->answers->add(std::move(answer));
-    delete probe;
   };
   insideQuery = true;
-  getNowPlayingApplicationIsPlaying(queue, callback, new Probe{&answers, tag});
+  getNowPlayingApplicationIsPlaying(queue, callback, probeFor(answers, tag));
   insideQuery = false;
 }
 
@@ -118,10 +126,9 @@ void askInfo(Queue queue, Answers& answers, int tag) {
     InfoValue title = readInfo(info, "title");
     if (title.kind == InfoKind::string) answer.title = std::string(title.text);
     probe->answers->add(std::move(answer));
-    delete probe;
   };
   insideQuery = true;
-  getNowPlayingInfo(queue, callback, new Probe{&answers, tag});
+  getNowPlayingInfo(queue, callback, probeFor(answers, tag));
   insideQuery = false;
 }
 
