@@ -28,6 +28,9 @@ constexpr auto finishBound = 2s;
 // the process ends from a task on queue once the commands queued before it have
 // run and the publications requested by then are written, or after finishBound.
 void finishAndExit() {
+  // Start-up asks for the first publication just after starting this reader; input
+  // that has already ended must not outrun that request.
+  waitForStartUp();
   submitBackground([] {
     std::this_thread::sleep_for(finishBound);
     endProcess(0);

@@ -1,5 +1,6 @@
 #include "kelmediaremote.h"
 
+#include <atomic>
 #include <cstdio>
 #include <unistd.h>
 
@@ -15,6 +16,17 @@
 namespace kel {
 
 Queue queue = nullptr;
+
+namespace {
+
+// Set once start-up has asked for the first publication.
+std::atomic_flag startUpDone;
+
+}  // namespace
+
+void waitForStartUp() {
+  startUpDone.wait(false);
+}
 
 void endProcess(int status) {
   flockfile(stdout);
@@ -37,11 +49,12 @@ namespace {
   // in answer to the registration already asks for an update.
   for (std::string_view name : notificationNames) addObserver(name, scheduleUpdate);
   callRegister(registerEntry, queue);
-  // Note: the first publication is requested before the reader starts. Input that
-  // has already ended would otherwise let the reader finish and exit before this
-  // request is made, and the start-up record would be lost.
-  scheduleUpdate();
   readCommands();
+  scheduleUpdate();
+  // The reader waits for this before it finishes at the end of input, so that input
+  // which has already ended cannot end the process before the start-up request.
+  startUpDone.test_and_set();
+  startUpDone.notify_all();
   runLoop();
   endProcess(0);
 }
