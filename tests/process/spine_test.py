@@ -5,9 +5,10 @@ import os
 import shutil
 import subprocess
 import tempfile
+import time
 import unittest
 
-from harness import BIN, HOST, SIM, SCRATCH, Sim, run_sim
+from harness import BIN, HOST, SANITIZED, SCRATCH, SIM, Sim, run_sim
 
 ENTRY_POINTS = [
     "MRMediaRemoteRegisterForNowPlayingNotifications",
@@ -95,6 +96,29 @@ class RunLoopTest(unittest.TestCase):
         self.assertEqual(sum(1 for c in result.calls if c.get("call") == "register"), 1)
 
 
+    @unittest.skipIf(SANITIZED, "resource bounds are checked in the plain build only")
+    def test_idle_process_uses_no_cpu(self):
+        # The virtual player, paused, and a scenario that has run out of steps: nothing
+        # to do, so every thread must sleep without a deadline.
+        for steps, stdin in ((None, b"pause\n"), ([{"state": {"playing": True}}], b"")):
+            with self.subTest(virtual_player=steps is None), Sim(steps) as sim:
+                sim.write(stdin)
+                sim.read_lines(2 if steps is None else 1, 5)
+                time.sleep(0.5)
+                before = cpu_ticks(sim.process.pid)
+                time.sleep(3)
+                used = cpu_ticks(sim.process.pid) - before
+                self.assertIsNone(sim.process.poll())
+                self.assertLessEqual(used, 2, "%d clock ticks of CPU in 3 s of idling" % used)
+
+
+def cpu_ticks(pid):
+    """User and system time of a process so far, in clock ticks."""
+    with open("/proc/%d/stat" % pid) as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return int(fields[11]) + int(fields[12])
+
+
 class SymbolsTest(unittest.TestCase):
     def test_only_the_entry_is_exported(self):
         library = os.path.join(BIN, "libkelmediaremote.so.1")
@@ -118,6 +142,13 @@ class InstallTest(unittest.TestCase):
             self.assertEqual((result.raw, result.stderr, result.status), (UNAVAILABLE, b"", 2))
             installed_sim = os.path.join(prefix, "bin", "kel-mediaremote-sim")
             result = run_sim([], program=installed_sim, args=["--without", ENTRY_POINTS[3]], duration=10)
+            self.assertEqual((result.raw, result.stderr, result.status), (UNAVAILABLE, b"", 2))
+            # A consumer of the installed header and library, as a host developer writes one.
+            consumer = os.path.join(prefix, "consumer")
+            subprocess.run(["cc", "-std=c11", "-Wall", "-Werror", "-I", os.path.join(prefix, "include"), "-o", consumer,
+                            os.path.join(os.path.dirname(__file__), "consumer.c"), "-ldl"], check=True, timeout=120)
+            library = os.path.join(prefix, "lib", "libkelmediaremote.so.1")
+            result = run_sim(program=consumer, args=[library], duration=10)
             self.assertEqual((result.raw, result.stderr, result.status), (UNAVAILABLE, b"", 2))
         finally:
             shutil.rmtree(prefix, ignore_errors=True)
