@@ -39,6 +39,17 @@ void runBridge(std::string_view program, const std::string& libraryPath) {
   std::exit(0);  // Not reached: the entry never returns.
 }
 
+void answerHelpOrVersion(std::string_view program, std::string_view arg, const char* help) {
+  if (arg == "--help" || arg == "-h") {
+    std::fputs(help, stdout);
+  } else if (arg == "--version") {
+    std::printf("%.*s %s\n", int(program.size()), program.data(), KEL_VERSION);
+  } else {
+    return;
+  }
+  std::exit(0);
+}
+
 bool takeValue(std::string_view program, int argc, char** argv, int& i, std::string_view name,
                std::string& value) {
   std::string_view arg = argv[i];

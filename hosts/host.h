@@ -21,6 +21,10 @@ std::string findBeside(std::string_view name);
 // or lacks the entry, says why on standard error and exits with exitCannotLoad.
 [[noreturn]] void runBridge(std::string_view program, const std::string& libraryPath);
 
+// Answers "--help" (or "-h") with help and "--version" with the version, and exits
+// with status 0; returns when arg is neither.
+void answerHelpOrVersion(std::string_view program, std::string_view arg, const char* help);
+
 // When argv[i] is the option name, as "NAME VALUE" or "NAME=VALUE", stores its
 // value, moves i past it and returns true; a missing value is a usage error.
 bool takeValue(std::string_view program, int argc, char** argv, int& i, std::string_view name,

@@ -35,13 +35,8 @@ int main(int argc, char** argv) {
   std::string library;
   for (int i = 1; i < argc; ++i) {
     std::string_view arg = argv[i];
-    if (arg == "--help" || arg == "-h") {
-      std::fputs(help, stdout);
-      return 0;
-    } else if (arg == "--version") {
-      std::printf("kel-mediaremote %s\n", KEL_VERSION);
-      return 0;
-    } else if (!kel::host::takeValue(program, argc, argv, i, "--library", library)) {
+    kel::host::answerHelpOrVersion(program, arg, help);
+    if (!kel::host::takeValue(program, argc, argv, i, "--library", library)) {
       kel::host::usageError(program, "unknown option " + std::string(arg));
     }
   }

@@ -68,13 +68,8 @@ int main(int argc, char** argv) {
   bool absent = false;
   for (int i = 1; i < argc; ++i) {
     std::string_view arg = argv[i];
-    if (arg == "--help" || arg == "-h") {
-      std::fputs(help, stdout);
-      return 0;
-    } else if (arg == "--version") {
-      std::printf("kel-mediaremote-sim %s\n", KEL_VERSION);
-      return 0;
-    } else if (arg == "--absent") {
+    kel::host::answerHelpOrVersion(program, arg, help);
+    if (arg == "--absent") {
       absent = true;
     } else if (!kel::host::takeValue(program, argc, argv, i, "--library", library) &&
                !kel::host::takeValue(program, argc, argv, i, "--scenario", scenario) &&
