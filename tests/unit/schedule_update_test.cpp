@@ -7,7 +7,7 @@
 #include <future>
 #include <memory>
 #include <mutex>
-#include <thread>
+#include <utility>
 #include <vector>
 
 #include "entry/entry.h"
@@ -18,68 +18,47 @@ namespace kel {
 namespace {
 
 using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
 
-// A service whose is-playing answers the test can hold back and release, and which
+// A service that holds every is-playing query until the test answers it, and
 // answers the info query at once with no information.
-struct FakeService {
-  std::mutex mutex;
-  std::condition_variable changed;
-  bool holding = false;
-  std::vector<Clock::time_point> askedAt;  // When each is-playing query came.
-  std::vector<std::pair<service_abi::IsPlayingCallback, void*>> held;
-  int answered = 0;  // Info answers handed to the bridge.
+std::mutex mutex;
+std::condition_variable asked;
+std::vector<std::pair<service_abi::IsPlayingCallback, void*>> held;
 
-  // Waits until count is-playing queries have come.
-  bool waitAsked(std::size_t count) {
-    std::unique_lock lock(mutex);
-    return changed.wait_for(lock, 10s, [&] { return askedAt.size() >= count; });
-  }
-};
-
-FakeService service;
-
-// Runs on queue, called by the publisher.
-void fakeIsPlaying(Queue onQueue, service_abi::IsPlayingCallback callback, void* context) {
-  std::lock_guard lock(service.mutex);
-  service.askedAt.push_back(Clock::now());
-  if (service.holding) {
-    service.held.emplace_back(callback, context);
-  } else {
-    submit(onQueue, [callback, context] { callback(context, 1); });
-  }
-  service.changed.notify_all();
+void fakeIsPlaying(Queue, service_abi::IsPlayingCallback callback, void* context) {
+  std::lock_guard lock(mutex);
+  held.emplace_back(callback, context);
+  asked.notify_all();
 }
 
-// Runs on queue, called by the publisher.
 void fakeGetInfo(Queue onQueue, service_abi::InfoCallback callback, void* context) {
-  submit(onQueue, [callback, context] {
-    {
-      std::lock_guard lock(service.mutex);
-      service.answered++;
-    }
-    callback(context, nullptr);
-  });
+  submit(onQueue, [callback, context] { callback(context, nullptr); });
 }
 
-void holdAnswers() {
-  std::lock_guard lock(service.mutex);
-  service.holding = true;
+// Requests a publication and waits for its query, the count-th one.
+void requestQuery(std::size_t count) {
+  scheduleUpdate();
+  std::unique_lock lock(mutex);
+  ASSERT_TRUE(asked.wait_for(lock, 10s, [&] { return held.size() >= count; }));
 }
 
 // Answers the held query at index, on queue.
-void release(std::size_t index) {
-  std::lock_guard lock(service.mutex);
-  auto [callback, context] = service.held.at(index);
+void answer(std::size_t index) {
+  std::lock_guard lock(mutex);
+  auto [callback, context] = held.at(index);
   submit(queue, [callback = callback, context = context] { callback(context, 1); });
 }
 
-// Asks, on queue, to be told when the publications requested so far are done.
-std::future<void> published() {
-  auto promise = std::make_shared<std::promise<void>>();
-  std::future<void> future = promise->get_future();
-  submit(queue, [promise] { whenPublished([promise] { promise->set_value(); }); });
-  return future;
+// Calls whenPublished on queue. The future tells when done runs, and whether it ran
+// at once, within the call.
+std::future<bool> published() {
+  auto done = std::make_shared<std::promise<bool>>();
+  auto inCall = std::make_shared<bool>(true);
+  submit(queue, [=] {
+    whenPublished([=] { done->set_value(*inCall); });
+    *inCall = false;
+  });
+  return done->get_future();
 }
 
 // Lets every task now on the queue run.
@@ -89,90 +68,26 @@ void drain() {
   ASSERT_EQ(done.get_future().wait_for(10s), std::future_status::ready);
 }
 
-class ScheduleUpdateTest : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    queue = createQueue("test.publisher");
-    getIsPlaying = reinterpret_cast<void*>(&fakeIsPlaying);
-    getNowPlayingInfo = reinterpret_cast<void*>(&fakeGetInfo);
-  }
-  void SetUp() override {
-    std::lock_guard lock(service.mutex);
-    service.holding = false;
-    service.askedAt.clear();
-    service.held.clear();
-    service.answered = 0;
-  }
-  void TearDown() override {
-    // Leaves no publication behind for the next case.
-    ASSERT_EQ(published().wait_for(10s), std::future_status::ready);
-  }
-};
+TEST(WhenPublishedTest, WaitsForThePublicationsRequestedBeforeAndNoLaterOnes) {
+  queue = createQueue("test.publisher");
+  getIsPlaying = reinterpret_cast<void*>(&fakeIsPlaying);
+  getNowPlayingInfo = reinterpret_cast<void*>(&fakeGetInfo);
+  std::future<bool> idle = published();
+  ASSERT_EQ(idle.wait_for(10s), std::future_status::ready);
+  EXPECT_TRUE(idle.get()) << "with nothing pending, done runs at once";
 
-TEST_F(ScheduleUpdateTest, ABurstOfRequestsGivesOnePublicationAfterTheWindow) {
-  Clock::time_point start = Clock::now();
-  for (int i = 0; i < 10; ++i) {
-    scheduleUpdate();
-    std::this_thread::sleep_for(5ms);
-  }
-  // Requested while the window is open: waits for the publication still to come.
-  ASSERT_EQ(published().wait_for(10s), std::future_status::ready);
-  std::lock_guard lock(service.mutex);
-  ASSERT_EQ(service.askedAt.size(), 1u);
-  EXPECT_EQ(service.answered, 1);
-  EXPECT_GE(service.askedAt[0] - start, 150ms);
-}
-
-TEST_F(ScheduleUpdateTest, ARequestAfterThePublishTaskStartedOpensANewWindow) {
-  holdAnswers();
-  scheduleUpdate();
-  ASSERT_TRUE(service.waitAsked(1));
-  // The first publication is waiting for its answer; this request is not absorbed.
-  scheduleUpdate();
-  ASSERT_TRUE(service.waitAsked(2));
-  {
-    std::lock_guard lock(service.mutex);
-    EXPECT_GE(service.askedAt[1] - service.askedAt[0], 150ms);
-  }
-  release(0);
-  release(1);
-  ASSERT_EQ(published().wait_for(10s), std::future_status::ready);
-  std::lock_guard lock(service.mutex);
-  EXPECT_EQ(service.answered, 2);
-}
-
-TEST_F(ScheduleUpdateTest, WaitsForThePublicationsRequestedBeforeAndNoLaterOnes) {
-  holdAnswers();
-  scheduleUpdate();
-  ASSERT_TRUE(service.waitAsked(1));
-  std::future<void> first = published();
-  scheduleUpdate();
-  ASSERT_TRUE(service.waitAsked(2));
-  std::future<void> second = published();
-  drain();
-  // A query that is not answered keeps both waiting.
-  EXPECT_EQ(first.wait_for(0s), std::future_status::timeout);
-  release(0);
+  requestQuery(1);
+  std::future<bool> first = published();
+  requestQuery(2);
+  std::future<bool> second = published();
+  answer(0);
   ASSERT_EQ(first.wait_for(10s), std::future_status::ready);
+  EXPECT_FALSE(first.get()) << "an unanswered query keeps its publication pending";
   // The later publication is still unanswered; only the second caller waits for it.
   drain();
   EXPECT_EQ(second.wait_for(0s), std::future_status::timeout);
-  release(1);
+  answer(1);
   ASSERT_EQ(second.wait_for(10s), std::future_status::ready);
-}
-
-TEST_F(ScheduleUpdateTest, CallsDoneAtOnceWhenNothingIsPending) {
-  std::promise<bool> ranInline;
-  submit(queue, [&] {
-    bool ran = false;
-    whenPublished([&] { ran = true; });
-    ranInline.set_value(ran);
-  });
-  std::future<bool> result = ranInline.get_future();
-  ASSERT_EQ(result.wait_for(10s), std::future_status::ready);
-  EXPECT_TRUE(result.get());
-  std::lock_guard lock(service.mutex);
-  EXPECT_TRUE(service.askedAt.empty());
 }
 
 }  // namespace

@@ -2,243 +2,154 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
+#include <cstdio>
+#include <deque>
 #include <limits>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "publisher_fixtures.h"
+#include "platform/linux/standin.h"
 
 namespace kel {
 namespace {
 
-using namespace test;
-
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 constexpr double inf = std::numeric_limits<double>::infinity();
 
-class PublisherStateTest : public ::testing::Test {
- protected:
-  void TearDown() override {
-    registerClass("MRNowPlayingRequest", nullptr);
-    lastArtworkID.reset();
-  }
-};
+// An info dictionary entry of kind whose value is in member.
+template <typename Member, typename Held>
+InfoEntry entry(InfoKind kind, Member InfoEntry::*member, Held value) {
+  InfoEntry made;
+  made.kind = kind;
+  made.*member = std::move(value);
+  return made;
+}
 
-using PlayerLookupTest = PublisherStateTest;
+InfoEntry text(std::string value) { return entry(InfoKind::string, &InfoEntry::text, std::move(value)); }
+InfoEntry integer(std::int64_t value) { return entry(InfoKind::integer, &InfoEntry::integer, value); }
+InfoEntry boolean(bool value) { return entry(InfoKind::boolean, &InfoEntry::boolean, value); }
+InfoEntry real(double value, InfoKind kind = InfoKind::real) { return entry(kind, &InfoEntry::real, value); }
 
-TEST_F(PlayerLookupTest, FollowsTheChainAndFallsBackToTheBundleIdentifier) {
-  Object child = makeObject({{"bundleIdentifier", returnsString("com.child")}});
+InfoEntry bytes(std::size_t size) {
+  std::vector<std::uint8_t> data(size);
+  for (std::size_t i = 0; i < size; ++i) data[i] = static_cast<std::uint8_t>(i % 251);
+  return entry(InfoKind::bytes, &InfoEntry::bytes, std::move(data));
+}
+
+// A dictionary holding value under "key"; it lives on, as what is read from it
+// borrows from it.
+InfoDictionaryImpl& holding(InfoEntry value) {
+  static std::deque<InfoDictionaryImpl> dictionaries;
+  dictionaries.emplace_back().entries.emplace("key", std::move(value));
+  return dictionaries.back();
+}
+
+// The member as kind:value, so that int:240 and real:240 differ; "" when absent.
+std::string member(const Record& record, std::string_view name) {
+  const Value* value = record.find(name);
+  if (value == nullptr) return "";
+  char out[40] = "other";
+  if (const auto* s = std::get_if<std::string_view>(value)) return "text:" + std::string(*s);
+  if (const auto* b = std::get_if<bool>(value)) return *b ? "true" : "false";
+  if (const auto* i = std::get_if<std::int64_t>(value)) return "int:" + std::to_string(*i);
+  if (const auto* d = std::get_if<double>(value)) std::snprintf(out, sizeof out, "real:%.17g", *d);
+  return out;
+}
+
+TEST(CopyTest, EachCopyTakesOnlyItsOwnKindsOfValue) {
   struct Case {
     const char* name;
-    Object request;  // The class "MRNowPlayingRequest", or null for none.
-    std::optional<std::string> bundle;
+    InfoEntry value;
+    std::string asText;    // What copyString sets; "" for nothing.
+    std::string asNumber;  // What copyNumber sets; "" for nothing.
   };
-  auto client = [](std::initializer_list<std::pair<const std::string, SelectorResult>> selectors) {
-    return requestForClient(makeObject(selectors));
-  };
-  const std::vector<Case> cases = {
-      {"no class", nullptr, std::nullopt},
-      {"class without the path selector", makeObject({{"other", returnsNil()}}), std::nullopt},
-      {"nil path", makeObject({{"localNowPlayingPlayerPath", returnsNil()}}), std::nullopt},
-      {"path that is not an object", makeObject({{"localNowPlayingPlayerPath", returnsString("p")}}),
-       std::nullopt},
-      {"path without the client selector",
-       makeObject({{"localNowPlayingPlayerPath", returnsObject(makeObject({}))}}), std::nullopt},
-      {"nil client",
-       makeObject({{"localNowPlayingPlayerPath", returnsObject(makeObject({{"client", returnsNil()}}))}}),
-       std::nullopt},
-      {"parent first",
-       client({{"parentApplicationBundleIdentifier", returnsString("com.parent")},
-               {"bundleIdentifier", returnsString("com.child")}}),
-       "com.parent"},
-      {"empty parent",
-       client({{"parentApplicationBundleIdentifier", returnsString("")},
-               {"bundleIdentifier", returnsString("com.child")}}),
-       "com.child"},
-      {"parent not a string",
-       client({{"parentApplicationBundleIdentifier", returnsOther()},
-               {"bundleIdentifier", returnsString("com.child")}}),
-       "com.child"},
-      {"nil parent",
-       client({{"parentApplicationBundleIdentifier", returnsNil()},
-               {"bundleIdentifier", returnsString("com.child")}}),
-       "com.child"},
-      {"no parent selector", requestForClient(child), "com.child"},
-      {"both empty",
-       client({{"parentApplicationBundleIdentifier", returnsString("")},
-               {"bundleIdentifier", returnsString("")}}),
-       std::nullopt},
-      {"bundle identifier not a string", client({{"bundleIdentifier", returnsOther()}}), std::nullopt},
-      {"client answers neither", client({{"description", returnsString("x")}}), std::nullopt},
-      {"non-ASCII identifier", client({{"bundleIdentifier", returnsString("com.caf\xc3\xa9")}}),
-       "com.caf\xc3\xa9"},
+  const Case cases[] = {
+      {"one character", text("x"), "text:x", ""},
+      {"empty text", text(""), "", ""},
+      {"text kept as it is", text("caf\xc3\xa9 \"/\n"), "text:caf\xc3\xa9 \"/\n", ""},
+      {"integer stays an integer", integer(240), "", "int:240"},
+      {"largest integer", integer(std::numeric_limits<std::int64_t>::max()), "", "int:9223372036854775807"},
+      {"real keeps its fraction", real(-12.25), "", "real:-12.25"},
+      {"real holding an integer stays a real", real(240.0), "", "real:240"},
+      {"true stays a boolean", boolean(true), "", "true"},
+      {"false stays a boolean", boolean(false), "", "false"},
+      {"NaN", real(nan), "", ""},
+      {"infinity", real(inf), "", ""},
+      {"date", real(5.0, InfoKind::date), "", ""},
+      {"bytes", bytes(3), "", ""},
+      {"other", InfoEntry{}, "", ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    registerClass("MRNowPlayingRequest", c.request);
-    std::optional<std::string_view> found = findPlayerBundle();
-    ASSERT_EQ(found.has_value(), c.bundle.has_value());
-    if (found) {
-      EXPECT_EQ(*found, *c.bundle);
+    InfoDictionaryImpl& info = holding(c.value);
+    Record record;
+    copyString(&info, "key", record, "text");
+    copyNumber(&info, "key", record, "number");
+    EXPECT_EQ(member(record, "text"), c.asText);
+    EXPECT_EQ(member(record, "number"), c.asNumber);
+    // The text is borrowed from the dictionary, not copied.
+    if (const Value* copied = record.find("text")) {
+      EXPECT_EQ(std::get<std::string_view>(*copied).data(), info.entries["key"].text.data());
     }
   }
 }
 
-TEST(CopyStringTest, CopiesOnlyStringsOfAtLeastOneCharacter) {
+TEST(ArtworkIdentityTest, IsTheIdentifierStringOrTheTextsJoinedByBars) {
   struct Case {
     const char* name;
-    InfoEntry value;
-    std::string expected;  // The rendered record; "" when it stays empty.
+    std::optional<InfoEntry> identifier;
+    const char* title;  // Null when the record lacks the member.
+    const char* artist;
+    const char* album;
+    std::string identity;
   };
-  const std::vector<Case> cases = {
-      {"string", text("Blue"), "title=\"Blue\""},
-      {"one character", text("x"), "title=\"x\""},
-      {"empty string", text(""), ""},
-      {"non-ASCII and controls kept as they are", text("caf\xc3\xa9 \"/\n"),
-       "title=\"caf\xc3\xa9 \"/\n\""},
-      {"integer", integer(7), ""},
-      {"real", real(7.5), ""},
-      {"boolean", boolean(true), ""},
-      {"date", date(1.0), ""},
-      {"bytes", bytes(3), ""},
-      {"other", other(), ""},
+  const Case cases[] = {
+      {"identifier", text("A"), "T", "R", "B", "A"},
+      {"empty identifier", text(""), "T", "R", "B", ""},
+      {"long identifier", text(std::string(300, 'i')), nullptr, nullptr, nullptr, std::string(300, 'i')},
+      {"no identifier", std::nullopt, "T", "R", "B", "T|R|B"},
+      {"identifier not a string", integer(5), "T", nullptr, "B", "T||B"},
+      {"identifier is bytes", bytes(2), nullptr, "R", nullptr, "|R|"},
+      {"nothing at all", InfoEntry{}, nullptr, nullptr, nullptr, "||"},
+      {"texts with bars and non-ASCII", std::nullopt, "a|b", "caf\xc3\xa9", "", "a|b|caf\xc3\xa9|"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    InfoDictionaryImpl info = dictionary({{"key", c.value}});
     Record record;
-    copyString(&info, "key", record, "title");
-    copyString(&info, "missing", record, "artist");
-    EXPECT_EQ(render(record), c.expected);
+    if (c.title) record.set("title", std::string_view(c.title));
+    if (c.artist) record.set("artist", std::string_view(c.artist));
+    if (c.album) record.set("album", std::string_view(c.album));
+    InfoValue identifier = c.identifier ? readInfo(&holding(*c.identifier), "key") : InfoValue{};
+    std::string storage = "left over from an earlier record";
+    EXPECT_EQ(artworkIdentity(identifier, record, storage), c.identity);
   }
 }
 
-TEST(CopyStringTest, BorrowsTheDictionaryText) {
-  InfoDictionaryImpl info = dictionary({{"key", text("a title long enough to live on the heap")}});
+TEST(ArtworkQualifiesTest, TakesByteBuffersOfOneByteToFourMebibytes) {
+  const std::pair<InfoEntry, bool> cases[] = {
+      {bytes(0), false},         {bytes(1), true},     {bytes(4'194'304), true},
+      {bytes(4'194'305), false}, {text("abc"), false}, {integer(1), false},
+  };
+  for (const auto& [value, qualifies] : cases) {
+    SCOPED_TRACE(value.bytes.size());
+    EXPECT_EQ(artworkQualifies(readInfo(&holding(value), "key")), qualifies);
+  }
+}
+
+TEST(AddArtworkTest, SendsTheServiceBytesWithoutCopyingThem) {
+  InfoDictionaryImpl info;
+  const std::vector<std::uint8_t>& data =
+      info.entries.emplace("kMRMediaRemoteNowPlayingInfoArtworkData", bytes(1000)).first->second.bytes;
   Record record;
-  copyString(&info, "key", record, "title");
-  ASSERT_NE(record.find("title"), nullptr);
-  EXPECT_EQ(std::get<std::string_view>(*record.find("title")).data(), info.entries["key"].text.data());
-}
-
-TEST(CopyNumberTest, KeepsTheKindAndLeavesOutNonFiniteValues) {
-  struct Case {
-    const char* name;
-    InfoEntry value;
-    std::string expected;
-  };
-  const std::vector<Case> cases = {
-      {"integer stays an integer", integer(240), "duration=int:240"},
-      {"zero", integer(0), "duration=int:0"},
-      {"negative integer", integer(-3), "duration=int:-3"},
-      {"largest integer", integer(std::numeric_limits<std::int64_t>::max()),
-       "duration=int:9223372036854775807"},
-      {"real keeps its fraction", real(12.25), "duration=real:12.25"},
-      {"real that holds an integer stays a real", real(240.0), "duration=real:240"},
-      {"negative real", real(-0.5), "duration=real:-0.5"},
-      {"boolean stays a boolean", boolean(true), "duration=true"},
-      {"false stays a boolean", boolean(false), "duration=false"},
-      {"NaN", real(nan), ""},
-      {"infinity", real(inf), ""},
-      {"negative infinity", real(-inf), ""},
-      {"string", text("240"), ""},
-      {"date", date(5.0), ""},
-      {"bytes", bytes(4), ""},
-      {"other", other(), ""},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    InfoDictionaryImpl info = dictionary({{"key", c.value}});
-    Record record;
-    copyNumber(&info, "key", record, "duration");
-    copyNumber(&info, "missing", record, "rate");
-    EXPECT_EQ(render(record), c.expected);
-  }
-}
-
-using StateRecordTest = PublisherStateTest;
-
-TEST_F(StateRecordTest, FillsTheMembersInOrderWithTheirKinds) {
-  struct Case {
-    const char* name;
-    std::uint8_t playing;
-    InfoDictionaryImpl info;
-    std::string expected;
-  };
-  const std::string bundle = "bundle=\"com.example\"";
-  const std::vector<Case> cases = {
-      {"every member", 1,
-       dictionary({{"kMRMediaRemoteNowPlayingInfoTimestamp", date(1700000000.25)},
-                   {"kMRMediaRemoteNowPlayingInfoPlaybackRate", integer(1)},
-                   {"kMRMediaRemoteNowPlayingInfoElapsedTime", real(12.5)},
-                   {"kMRMediaRemoteNowPlayingInfoDuration", integer(240)},
-                   {"kMRMediaRemoteNowPlayingInfoAlbum", text("Album")},
-                   {"kMRMediaRemoteNowPlayingInfoArtist", text("Artist")},
-                   {"kMRMediaRemoteNowPlayingInfoTitle", text("Title")}}),
-       bundle + " playing=true title=\"Title\" artist=\"Artist\" album=\"Album\" duration=int:240"
-                " elapsed=real:12.5 rate=int:1 timestamp=real:1700000000.25"},
-      {"playing byte 0", 0, dictionary({{"kMRMediaRemoteNowPlayingInfoTitle", text("T")}}),
-       bundle + " playing=false title=\"T\""},
-      {"playing byte 2", 2, dictionary({{"kMRMediaRemoteNowPlayingInfoTitle", text("T")}}),
-       bundle + " playing=true title=\"T\""},
-      {"playing byte 255", 255, dictionary({{"kMRMediaRemoteNowPlayingInfoTitle", text("T")}}),
-       bundle + " playing=true title=\"T\""},
-      {"only keys we do not read", 1, dictionary({{"kMRMediaRemoteNowPlayingInfoGenre", text("Jazz")}}),
-       bundle + " playing=true"},
-      {"empty and mistyped texts left out", 0,
-       dictionary({{"kMRMediaRemoteNowPlayingInfoTitle", text("")},
-                   {"kMRMediaRemoteNowPlayingInfoArtist", integer(3)},
-                   {"kMRMediaRemoteNowPlayingInfoAlbum", other()}}),
-       bundle + " playing=false"},
-      {"non-finite numbers left out, booleans kept", 0,
-       dictionary({{"kMRMediaRemoteNowPlayingInfoDuration", real(nan)},
-                   {"kMRMediaRemoteNowPlayingInfoElapsedTime", real(-inf)},
-                   {"kMRMediaRemoteNowPlayingInfoPlaybackRate", boolean(false)}}),
-       bundle + " playing=false rate=false"},
-      {"timestamp keeps its fraction", 0, dictionary({{"kMRMediaRemoteNowPlayingInfoTimestamp", date(-0.125)}}),
-       bundle + " playing=false timestamp=real:-0.125"},
-      {"NaN timestamp left out, the rest written", 0,
-       dictionary({{"kMRMediaRemoteNowPlayingInfoTimestamp", date(nan)},
-                   {"kMRMediaRemoteNowPlayingInfoTitle", text("T")}}),
-       bundle + " playing=false title=\"T\""},
-      {"infinite timestamp left out", 0,
-       dictionary({{"kMRMediaRemoteNowPlayingInfoTimestamp", date(inf)},
-                   {"kMRMediaRemoteNowPlayingInfoDuration", integer(9)}}),
-       bundle + " playing=false duration=int:9"},
-      {"timestamp that is not a date left out", 0,
-       dictionary({{"kMRMediaRemoteNowPlayingInfoTimestamp", real(1700000000.5)}}), bundle + " playing=false"},
-  };
-  setPlayer("com.example");
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(publish(c.playing, &c.info), c.expected);
-  }
-}
-
-TEST_F(StateRecordTest, WritesTheNoPlayerRecordAndForgetsTheArtwork) {
-  struct Case {
-    const char* name;
-    std::string player;  // "" for none.
-    bool nullInfo;
-  };
-  const std::vector<Case> cases = {
-      {"no player", "", false},
-      {"null info", "com.example", true},
-      {"empty info", "com.example", false},
-      {"neither", "", true},
-  };
-  InfoDictionaryImpl withTitle = dictionary({{"kMRMediaRemoteNowPlayingInfoTitle", text("T")}});
-  InfoDictionaryImpl empty;
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    lastArtworkID = "A";
-    setPlayer(c.player);
-    const InfoDictionaryImpl* info = c.nullInfo ? nullptr : c.player.empty() ? &withTitle : &empty;
-    EXPECT_EQ(publish(1, info), "bundle=null");
-    EXPECT_FALSE(lastArtworkID.has_value());
-  }
+  std::string storage;
+  lastArtworkID.reset();
+  addArtwork(&info, record, storage);
+  const Value* art = record.find("artwork");
+  ASSERT_NE(art, nullptr);
+  EXPECT_EQ(std::get<Base64Text>(*art).bytes.data(), data.data());
+  EXPECT_EQ(std::get<Base64Text>(*art).bytes.size(), 1000u);
 }
 
 }  // namespace
