@@ -22,7 +22,7 @@ TEST(NumberReaderTest, AgreesWithStrtodOnTheFormItReads) {
   const std::string nines(30, '9'), zeros(400, '0');
   std::vector<std::string> texts = {
       "-0", "0.1000000000000000055511151231257827", "4.9e-324", "2.4e-324", "1.7976931348623157e308",
-      "1.7976931348623159e308", "1" + zeros, "0." + zeros + "1", zeros + "e999", "0.001e310", "-1e-999",
+      "1.7976931348623159e308", "1" + zeros, "0." + zeros + "1e50", zeros + "e999", "0.001e310", "-1e-999",
       "1e" + nines, "0.0000001e" + nines, "1e-" + nines, "1000e-" + nines, "0e" + nines, "-1e" + nines,
       "\xC2\xA0" "5", "\xD9\xA1\xD9\xA2", "\xEF\xBC\x91", "1,5", "5e-x",
   };
