@@ -81,7 +81,7 @@ TEST(ScenarioReaderTest, RejectsMalformedLinesNamingTheLine) {
       {infoLine(R"({"bytes": 67108865})"), "\"bytes\" takes a count"}, {infoLine(R"({"other": 1})"), "\"other\" takes"},
   };
   // Base64 with a pad missing, misplaced or hiding set bits, whitespace, or the URL-safe digits.
-  for (const char* text : {"abc", "ab=c", "a b=", "TQ=\\n", "TR==", "TWF=", "T===", "TQ==TQ==", "TW-_"}) {
+  for (const char* text : {"abc", "ab=c", "a b=", "TQ=\\n", "TR==", "TWF=", "T===", "TQ==TQ==", "TW-A", "TW_A"}) {
     cases.push_back({infoLine(base64(text)), "\"base64\" takes"});
   }
   for (const auto& [line, problem] : cases) {
