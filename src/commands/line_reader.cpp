@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <poll.h>
 #include <unistd.h>
 
 #include "commands/utf8.h"
@@ -49,6 +50,13 @@ void readLines(int fd, LineSplitter& splitter, const LineHandler& onLine) {
     std::span<char> space = freeSpace(splitter);
     ssize_t count = ::read(fd, space.data(), space.size());
     if (count < 0 && errno == EINTR) continue;
+    if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      // A host may hand over a non-blocking standard input: no data yet is not its
+      // end, so wait, without a deadline, until there is something to read.
+      pollfd readable{fd, POLLIN, 0};
+      poll(&readable, 1, -1);
+      continue;
+    }
     if (count <= 0) break;
     takeBytes(splitter, static_cast<std::size_t>(count), onLine);
   }

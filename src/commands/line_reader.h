@@ -41,8 +41,9 @@ void takeBytes(LineSplitter& splitter, std::size_t count, const LineHandler& onL
 void finishLines(LineSplitter& splitter, const LineHandler& onLine);
 
 // Blocks reading fd until its end, or a read error, which counts as the end, and
-// hands on every line, the last one included. A read interrupted by a signal is
-// not an error: it is retried, and splits no line.
+// hands on every line, the last one included. A read interrupted by a signal, or
+// one that finds a non-blocking fd empty, is not an error: it is retried, and
+// splits no line.
 void readLines(int fd, LineSplitter& splitter, const LineHandler& onLine);
 
 // The text of a line as a command sees it: the bytes before its first NUL byte,

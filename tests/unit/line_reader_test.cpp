@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -61,30 +62,34 @@ TEST(LineReaderTest, SplitsLikeTheReferenceWhateverTheReadSizes) {
   }
 }
 
-TEST(LineReaderTest, ReadsToTheEndThroughInterruptedReads) {
-  // A handler installed without SA_RESTART makes a blocked read fail with EINTR.
+TEST(LineReaderTest, ReadsToTheEndThroughInterruptedAndEmptyReads) {
+  // A handler installed without SA_RESTART makes a blocked read fail with EINTR; a
+  // non-blocking pipe makes a read between the pieces fail with EAGAIN.
   struct sigaction action {}, previous {};
   action.sa_handler = [](int) {};
   ASSERT_EQ(sigaction(SIGUSR1, &action, &previous), 0);
-  int fds[2];
-  ASSERT_EQ(pipe(fds), 0);
-  LineSplitter splitter;
-  std::vector<std::string> lines;
-  std::thread reader([&] { readLines(fds[0], splitter, [&](std::string_view line) { lines.emplace_back(line); }); });
-  for (std::string_view piece : {"pl", "ay\nne", "xt"}) {
-    EXPECT_EQ(write(fds[1], piece.data(), piece.size()), static_cast<ssize_t>(piece.size()));
-    // The reader, which cannot finish before the pipe is closed, is blocked in read
-    // nearly all the time, so most of these land there.
-    for (int i = 0; i < 20; ++i) {
-      pthread_kill(reader.native_handle(), SIGUSR1);
-      usleep(2000);
+  for (bool nonBlocking : {false, true}) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    if (nonBlocking) fcntl(fds[0], F_SETFL, fcntl(fds[0], F_GETFL) | O_NONBLOCK);
+    LineSplitter splitter;
+    std::vector<std::string> lines;
+    std::thread reader([&] { readLines(fds[0], splitter, [&](std::string_view line) { lines.emplace_back(line); }); });
+    for (std::string_view piece : {"pl", "ay\nne", "xt"}) {
+      EXPECT_EQ(write(fds[1], piece.data(), piece.size()), static_cast<ssize_t>(piece.size()));
+      // The reader, which cannot finish before the pipe is closed, is blocked nearly
+      // all the time, so most of these land there.
+      for (int i = 0; i < 20; ++i) {
+        pthread_kill(reader.native_handle(), SIGUSR1);
+        usleep(2000);
+      }
     }
+    close(fds[1]);
+    reader.join();
+    close(fds[0]);
+    EXPECT_EQ(lines, (std::vector<std::string>{"play", "next"})) << "non-blocking: " << nonBlocking;
   }
-  close(fds[1]);
-  reader.join();
-  close(fds[0]);
   sigaction(SIGUSR1, &previous, nullptr);
-  EXPECT_EQ(lines, (std::vector<std::string>{"play", "next"}));
 }
 
 }  // namespace
