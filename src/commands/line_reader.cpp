@@ -5,7 +5,7 @@
 #include <poll.h>
 #include <unistd.h>
 
-#include "commands/utf8.h"
+#include "output/utf8.h"
 
 namespace kel {
 

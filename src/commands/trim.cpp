@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "commands/utf8.h"
+#include "output/utf8.h"
 
 namespace kel {
 

@@ -8,6 +8,7 @@
 #include <variant>
 
 #include "output/base64.h"
+#include "output/utf8.h"
 
 namespace kel {
 namespace {
@@ -42,46 +43,6 @@ constexpr std::array<std::uint8_t, 128> asciiSizes = [] {
 
 constexpr std::string_view replacement = "\xEF\xBF\xBD";  // U+FFFD in UTF-8.
 
-// One UTF-8 sequence at the start of a text: a well-formed encoding of a scalar
-// value, or the maximal subpart of an ill-formed one (the longest start of some
-// well-formed sequence, at least one byte), which is replaced by one U+FFFD.
-struct Sequence {
-  std::size_t length;
-  bool valid;
-};
-
-// The ranges follow the table of well-formed UTF-8 byte sequences in the Unicode
-// standard: no overlong forms, no surrogates, nothing above U+10FFFF.
-Sequence nextSequence(const unsigned char* p, const unsigned char* end) {
-  unsigned lead = p[0];
-  std::size_t following;
-  unsigned low = 0x80;
-  unsigned high = 0xBF;
-  if (lead < 0x80) {
-    return {1, true};
-  } else if (lead < 0xC2) {
-    return {1, false};
-  } else if (lead < 0xE0) {
-    following = 1;
-  } else if (lead < 0xF0) {
-    following = 2;
-    if (lead == 0xE0) low = 0xA0;
-    if (lead == 0xED) high = 0x9F;
-  } else if (lead < 0xF5) {
-    following = 3;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;
-  } else {
-    return {1, false};
-  }
-  for (std::size_t i = 1; i <= following; ++i) {
-    if (p + i == end || p[i] < low || p[i] > high) return {i, false};
-    low = 0x80;
-    high = 0xBF;
-  }
-  return {following + 1, true};
-}
-
 std::size_t stringSize(std::string_view text) {
   auto p = reinterpret_cast<const unsigned char*>(text.data());
   auto end = p + text.size();
@@ -91,7 +52,7 @@ std::size_t stringSize(std::string_view text) {
       size += asciiSizes[*p++];
       continue;
     }
-    Sequence sequence = nextSequence(p, end);
+    Utf8Sequence sequence = nextUtf8Sequence({reinterpret_cast<const char*>(p), static_cast<std::size_t>(end - p)});
     size += sequence.valid ? sequence.length : replacement.size();
     p += sequence.length;
   }
@@ -117,7 +78,7 @@ char* writeString(std::string_view text, char* out) {
       }
       continue;
     }
-    Sequence sequence = nextSequence(p, end);
+    Utf8Sequence sequence = nextUtf8Sequence({reinterpret_cast<const char*>(p), static_cast<std::size_t>(end - p)});
     if (sequence.valid) {
       out = std::copy_n(reinterpret_cast<const char*>(p), sequence.length, out);
     } else {

@@ -1,4 +1,4 @@
-#include "commands/utf8.h"
+#include "output/utf8.h"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,25 @@
 #pragma once
 // UTF-8 as RFC 3629 defines it: no overlong forms, no surrogates, nothing above
-// U+10FFFF. Command lines are accepted only when they are valid in this sense.
+// U+10FFFF. The JSON writer replaces what is not valid; command lines are accepted
+// only when they are valid.
 
 #include <cstddef>
 #include <string_view>
 
 namespace kel {
+
+// One UTF-8 sequence at the start of a text: a well-formed encoding of codePoint,
+// or, when valid is false, the maximal subpart of an ill-formed one (the longest
+// start of some well-formed sequence, at least one byte), which a writer replaces
+// by one U+FFFD.
+struct Utf8Sequence {
+  char32_t codePoint = 0;
+  std::size_t length = 0;
+  bool valid = false;
+};
+
+// The sequence at the start of text, which is not empty.
+Utf8Sequence nextUtf8Sequence(std::string_view text);
 
 // One code point read from UTF-8 text. A length of 0 means that the bytes at that
 // position do not begin a valid encoding.
