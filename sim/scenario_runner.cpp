@@ -33,30 +33,9 @@ void applyLocked(const Step& step) {
   }
 }
 
-// Carries out one step for the set-up of generation. False when configure has
-// started another set-up since, and the scenario must stop.
-bool runStepOf(const Step& step, std::uint64_t generation) {
-  SimState& state = simState();
-  std::unique_lock lock(state.mutex);
-  if (state.generation != generation) return false;
-  if (step.kind == StepKind::sleep) {
-    auto due = std::chrono::steady_clock::now() + step.duration;
-    return !state.wake.wait_until(lock, due, [&] { return state.generation != generation; });
-  }
-  if (step.kind == StepKind::post) {
-    lock.unlock();
-    postLogged(step.name);
-    return true;
-  }
-  applyLocked(step);
-  return true;
-}
-
 // Runs on the scenario's own thread.
-void runSteps(std::vector<Step> steps, std::uint64_t generation) {
-  for (const Step& step : steps) {
-    if (!runStepOf(step, generation)) return;
-  }
+void runSteps(std::vector<Step> steps) {
+  for (const Step& step : steps) runStep(step);
 }
 
 }  // namespace
@@ -68,16 +47,18 @@ void startScenario() {
   auto first = state.steps.begin();
   while (first != state.steps.end() && changesStateOnly(*first)) applyLocked(*first++);
   if (first == state.steps.end()) return;
-  std::thread(runSteps, std::vector<Step>(first, state.steps.end()), state.generation).detach();
+  std::thread(runSteps, std::vector<Step>(first, state.steps.end())).detach();
 }
 
 void runStep(const Step& step) {
-  std::uint64_t generation = 0;
-  {
+  if (step.kind == StepKind::sleep) {
+    std::this_thread::sleep_for(step.duration);
+  } else if (step.kind == StepKind::post) {
+    postLogged(step.name);
+  } else {
     std::lock_guard lock(simState().mutex);
-    generation = simState().generation;
+    applyLocked(step);
   }
-  runStepOf(step, generation);
 }
 
 }  // namespace kel::sim

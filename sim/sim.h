@@ -14,7 +14,7 @@ namespace kel::sim {
 // Starts the simulator's clock; reads and checks the scenario (scenarioPath empty: the virtual
 // player runs instead) and creates or truncates the calls log (callsPath empty: no log).
 // Returns an empty string on success, otherwise a one-line message for standard error (the host then exits 64).
-// Note: calling it again starts the simulator afresh, and threads of the earlier set-up stop.
+// Call it once, before the bridge is loaded.
 std::string configure(std::string_view scenarioPath, std::string_view callsPath);
 
 }  // namespace kel::sim

@@ -100,22 +100,9 @@ std::string configure(std::string_view scenarioPath, std::string_view callsPath)
   if (std::string problem = openCallsLog(callsPath); !problem.empty()) return problem;
 
   SimState& state = simState();
-  {
-    std::lock_guard lock(state.mutex);
-    ++state.generation;
-    state.mode = scenarioPath.empty() ? Mode::virtualPlayer : Mode::scenario;
-    state.steps = std::move(scenario.steps);
-    state.registered = false;
-    state.playing = 0;
-    state.info = nullptr;
-    state.answers = AnswerMode::now;
-    state.answerDelay = std::chrono::milliseconds(0);
-    state.commandDelay = std::chrono::milliseconds(0);
-    installPlayerLookup(PlayerLookup{});
-    resetVirtualPlayer();
-  }
-  // Threads of the previous set-up see the new generation and stop.
-  state.wake.notify_all();
+  std::lock_guard lock(state.mutex);
+  state.mode = scenarioPath.empty() ? Mode::virtualPlayer : Mode::scenario;
+  state.steps = std::move(scenario.steps);
   return {};
 }
 

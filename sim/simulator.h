@@ -31,10 +31,8 @@ enum class Mode : std::uint8_t { scenario, virtualPlayer };
 // quiet service of an empty scenario.
 struct SimState {
   std::mutex mutex;
-  // Wakes the scenario's sleeps and the virtual player early when configure resets.
+  // Wakes the virtual player's thread when its state changes.
   std::condition_variable wake;
-  // Changes on every configure; a thread started under an older one stops.
-  std::uint64_t generation = 0;
   Mode mode = Mode::scenario;
   std::vector<Step> steps;
   bool registered = false;
@@ -72,8 +70,8 @@ void postLogged(std::string_view name);
 // Scenario mode. Runs, on the calling thread, the leading steps that neither post
 // nor sleep, then the rest on a thread of its own. Call with simState().mutex held.
 void startScenario();
-// Carries out one step at once, on the calling thread; a sleep waits (and gives up
-// early when configure resets the simulator). Call without the mutex held.
+// Carries out one step at once, on the calling thread; a sleep waits. Call without
+// the mutex held.
 void runStep(const Step& step);
 
 // The virtual player. Call with simState().mutex held.
@@ -81,7 +79,5 @@ void startVirtualPlayer();
 // False for a code the player does not know.
 bool playerCommand(std::int32_t code);
 void playerSeek(double seconds);
-// Forgets the player's tracks and position; configure calls it.
-void resetVirtualPlayer();
 
 }  // namespace kel::sim

@@ -160,13 +160,13 @@ void setPlaying(Player& p, bool playing) {
   post(p, isPlayingDidChange);
 }
 
-// Runs on the player's own thread until configure starts another set-up. It sleeps
+// Runs on the player's own thread for as long as the process lives. It sleeps
 // until the current track ends or something changes: never a poll.
-void runPlayer(std::uint64_t generation) {
+void runPlayer() {
   SimState& state = simState();
   Player& p = player();
   std::unique_lock lock(state.mutex);
-  while (state.generation == generation) {
+  for (;;) {
     if (!p.pendingPosts.empty()) {
       std::vector<std::string_view> names = std::exchange(p.pendingPosts, {});
       lock.unlock();
@@ -202,7 +202,7 @@ void startVirtualPlayer() {
   post(p, applicationDidChange);
   post(p, isPlayingDidChange);
   post(p, queueDidChange);
-  std::thread(runPlayer, simState().generation).detach();
+  std::thread(runPlayer).detach();
 }
 
 bool playerCommand(std::int32_t code) {
@@ -234,14 +234,6 @@ void playerSeek(double seconds) {
   Player& p = player();
   if (p.tracks.empty() || std::isnan(seconds)) return;
   restamp(p, std::clamp(seconds, 0.0, p.tracks[p.index].duration));
-}
-
-void resetVirtualPlayer() {
-  Player& p = player();
-  p.index = 0;
-  p.playing = false;
-  p.elapsedAtStamp = 0;
-  p.pendingPosts.clear();
 }
 
 }  // namespace kel::sim
