@@ -160,6 +160,10 @@ std::string readStep(const Json& json, Step& step) {
     step.kind = StepKind::commandDelay;
     return readMilliseconds(value, "commandDelay", step.duration);
   }
+  if (kind == "registerDelay") {
+    step.kind = StepKind::registerDelay;
+    return readMilliseconds(value, "registerDelay", step.duration);
+  }
   return "unknown step \"" + kind + "\"";
 }
 

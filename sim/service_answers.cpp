@@ -41,11 +41,15 @@ void waitCommandDelay(std::unique_lock<std::mutex>& lock) {
 void registerForNowPlayingNotifications(Queue) {
   logCall("register");
   SimState& state = simState();
-  std::lock_guard lock(state.mutex);
+  std::unique_lock lock(state.mutex);
   if (state.registered) return;
   state.registered = true;
   if (state.mode == Mode::virtualPlayer) startVirtualPlayer();
   else startScenario();
+  // A leading step may make the call block, as a service that hangs would.
+  auto delay = state.registerDelay;
+  lock.unlock();
+  if (delay.count() > 0) std::this_thread::sleep_for(delay);
 }
 
 void getNowPlayingApplicationIsPlaying(Queue queue, service_abi::IsPlayingCallback callback, void* context) {
