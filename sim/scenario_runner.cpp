@@ -30,6 +30,9 @@ void applyLocked(const Step& step) {
     case StepKind::registerDelay:
       state.registerDelay = step.duration;
       break;
+    case StepKind::registerPost:
+      state.registerPosts.push_back(step.name);
+      break;
     case StepKind::post:
     case StepKind::sleep:
       break;

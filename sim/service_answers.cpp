@@ -46,9 +46,12 @@ void registerForNowPlayingNotifications(Queue) {
   state.registered = true;
   if (state.mode == Mode::virtualPlayer) startVirtualPlayer();
   else startScenario();
-  // A leading step may make the call block, as a service that hangs would.
+  // Leading steps may make the call post before it returns, as the real service
+  // may, and block, as a service that hangs would.
+  std::vector<std::string> posts = state.registerPosts;
   auto delay = state.registerDelay;
   lock.unlock();
+  for (const std::string& name : posts) postLogged(name);
   if (delay.count() > 0) std::this_thread::sleep_for(delay);
 }
 

@@ -24,6 +24,21 @@ def with_artwork(identifier):
         "kMRMediaRemoteNowPlayingInfoArtworkIdentifier": identifier}}}
 
 
+class StartUpTest(unittest.TestCase):
+    def test_a_notification_posted_by_the_registration_already_asks_for_a_record(self):
+        # The registration posts, then blocks for a second: only observers that are
+        # in place before it can turn that post into a query 150 ms later.
+        with Sim([PLAYER, {"registerPost": INFO_CHANGED}, {"registerDelay": 1000}]) as sim:
+            self.assertEqual(len(sim.read_lines(1, timeout=10)), 1)
+            calls = sim.calls()
+        times = {}
+        for call in calls:
+            times.setdefault(call.get("call") or "post", call["t"])
+        self.assertGreaterEqual(times["isPlaying"] - times["post"], 0.150)
+        self.assertLess(times["isPlaying"] - times["register"], 0.9,
+                        "the first query waited for the registration to return")
+
+
 class StdoutTest(unittest.TestCase):
     def test_nonblocking_stdout_with_a_stalled_reader_gets_every_line_whole(self):
         # Each record carries 4 MiB of artwork under a new identity, far more than
