@@ -2,12 +2,27 @@
 stalls, input faster than the commands run, a service that blocks or never
 answers, and the end of input through all of it."""
 
+import ctypes
+import json
 import os
+import shutil
+import signal
+import sys
+import tempfile
 import threading
 import time
 import unittest
 
-from harness import SANITIZED, Sim
+from harness import BIN, SANITIZED, SCRATCH, Sim
+
+TGKILL = 234  # The system call's number on x86_64 Linux.
+LIBRARY = os.path.join(BIN, "libkelmediaremote.so.1")
+PRELOAD = os.path.join(os.environ.get("KEL_BUILD_DIR", os.path.join(BIN, "..")), "tests", "libkelsimpreload.so")
+# A host in Python: its signal handlers, like those of many hosts, interrupt system
+# calls instead of restarting them (CPython installs them without SA_RESTART).
+PYTHON_HOST = ("import ctypes, signal, sys\n"
+               "signal.signal(signal.SIGUSR1, lambda *_: None)\n"
+               "ctypes.CDLL(sys.argv[1]).kel_mediaremote_run()\n")
 
 INFO_CHANGED = "kMRMediaRemoteNowPlayingInfoDidChangeNotification"
 ARTWORK_LIMIT = 4_194_304
@@ -15,6 +30,14 @@ CLIENT = {"client": {"bundleIdentifier": "com.example.player"}}
 PLAYER = {"state": {"playing": True, "player": CLIENT, "info": {"kMRMediaRemoteNowPlayingInfoTitle": "Song"}}}
 # What a user would call a hang, well beyond the bound of about two seconds.
 EXIT_BOUND = 6.0
+
+
+def signal_every_thread(pid, number):
+    """Sends the signal to each thread, so that the one writing gets it too: a signal
+    sent to the process would mostly go to the idle main thread."""
+    libc = ctypes.CDLL(None, use_errno=True)
+    for task in os.listdir("/proc/%d/task" % pid):
+        libc.syscall(TGKILL, pid, int(task), number)
 
 
 def with_artwork(identifier):
@@ -56,6 +79,38 @@ class StdoutTest(unittest.TestCase):
         identities = [line.get("artworkID") for line in lines]
         self.assertEqual((identities[0], identities[-1]), ("A0", "A4"))
         self.assertEqual(identities, sorted(set(identities)))
+        for line in lines:
+            self.assertEqual(len(line["artwork"]), (ARTWORK_LIMIT + 2) // 3 * 4)
+
+
+    @unittest.skipIf(SANITIZED, "a plain Python cannot load sanitized libraries")
+    def test_signals_whose_handler_interrupts_writes_cut_no_line(self):
+        steps = [with_artwork("A0")]
+        for i in range(1, 6):
+            steps += [{"sleep": 300}, with_artwork("A%d" % i), {"post": INFO_CHANGED}]
+        folder = tempfile.mkdtemp(prefix="kel-", dir=SCRATCH)
+        self.addCleanup(shutil.rmtree, folder, ignore_errors=True)
+        scenario = os.path.join(folder, "scenario.jsonl")
+        with open(scenario, "w") as f:
+            f.writelines(json.dumps(step) + "\n" for step in steps)
+        env = dict(os.environ, LD_PRELOAD=PRELOAD, KEL_SIM_SCENARIO=scenario)
+        with Sim(program=sys.executable, args=["-c", PYTHON_HOST, LIBRARY], calls=False, env=env) as sim:
+            # Once the host's handler is in place (the first record has come),
+            # signals all the while, and a reader slow enough that writes block.
+            self.assertEqual(len(sim.read_lines(1, timeout=10)), 1)
+            deadline, sent = time.monotonic() + 3, 0
+            while time.monotonic() < deadline:
+                signal_every_thread(sim.process.pid, signal.SIGUSR1)
+                sent += 1
+                time.sleep(0.0005)
+                if sent % 10 == 0:
+                    sim._pump(0)
+            lines = sim.read_lines(1 << 20, timeout=1)
+            sim.close_stdin()
+            self.assertEqual(sim.wait(EXIT_BOUND), 0)
+            self.assertEqual(sim.result().stderr, b"")
+        identities = [line.get("artworkID") for line in lines]
+        self.assertEqual((identities[0], identities[-1]), ("A0", "A5"))
         for line in lines:
             self.assertEqual(len(line["artwork"]), (ARTWORK_LIMIT + 2) // 3 * 4)
 
