@@ -20,6 +20,13 @@ LIBRARY = os.path.join(BIN, "libkelmediaremote.so.1")
 PRELOAD = os.path.join(os.environ.get("KEL_BUILD_DIR", os.path.join(BIN, "..")), "tests", "libkelsimpreload.so")
 # A host in Python: its signal handlers, like those of many hosts, interrupt system
 # calls instead of restarting them (CPython installs them without SA_RESTART).
+# A host that calls the entry a second time, from another thread, while the first
+# call's bridge runs.
+TWICE_HOST = ("import ctypes, sys, threading, time\n"
+              "run = ctypes.CDLL(sys.argv[1]).kel_mediaremote_run\n"
+              "threading.Thread(target=run, daemon=True).start()\n"
+              "time.sleep(0.4)\n"
+              "run()\n")
 PYTHON_HOST = ("import ctypes, signal, sys\n"
                "signal.signal(signal.SIGUSR1, lambda *_: None)\n"
                "ctypes.CDLL(sys.argv[1]).kel_mediaremote_run()\n")
@@ -38,6 +45,22 @@ def signal_every_thread(pid, number):
     libc = ctypes.CDLL(None, use_errno=True)
     for task in os.listdir("/proc/%d/task" % pid):
         libc.syscall(TGKILL, pid, int(task), number)
+
+
+def python_host(test, steps, code):
+    """A host written in Python that loads the shipped library itself with ctypes;
+    the simulated service reaches it through the test-only preloaded library. The
+    calls log is at sim.calls_path."""
+    folder = tempfile.mkdtemp(prefix="kel-", dir=SCRATCH)
+    test.addCleanup(shutil.rmtree, folder, ignore_errors=True)
+    scenario = os.path.join(folder, "scenario.jsonl")
+    with open(scenario, "w") as f:
+        f.writelines(json.dumps(step) + "\n" for step in steps)
+    calls = os.path.join(folder, "calls.jsonl")
+    env = dict(os.environ, LD_PRELOAD=PRELOAD, KEL_SIM_SCENARIO=scenario, KEL_SIM_CALLS=calls)
+    sim = Sim(program=sys.executable, args=["-c", code, LIBRARY], calls=False, env=env)
+    sim.calls_path = calls
+    return sim
 
 
 def with_artwork(identifier):
@@ -60,6 +83,20 @@ class StartUpTest(unittest.TestCase):
         self.assertGreaterEqual(times["isPlaying"] - times["post"], 0.150)
         self.assertLess(times["isPlaying"] - times["register"], 0.9,
                         "the first query waited for the registration to return")
+
+
+    @unittest.skipIf(SANITIZED, "a plain Python cannot load sanitized libraries")
+    def test_a_second_call_of_the_entry_starts_nothing(self):
+        with python_host(self, [PLAYER], TWICE_HOST) as sim:
+            time.sleep(1.2)
+            sim.write(b"next\nrefresh\n")
+            self.assertEqual(len(sim.read_lines(2, timeout=10)), 2)
+            sim.close_stdin()
+            self.assertEqual(sim.wait(EXIT_BOUND), 0)
+            result = sim.result()
+        self.assertEqual(len(result.lines), 2, "one record at start-up, one for the refresh")
+        self.assertEqual([call["call"] for call in result.calls if call.get("call") in ("register", "command")],
+                         ["register", "command"])
 
 
 class StdoutTest(unittest.TestCase):
@@ -88,13 +125,7 @@ class StdoutTest(unittest.TestCase):
         steps = [with_artwork("A0")]
         for i in range(1, 6):
             steps += [{"sleep": 300}, with_artwork("A%d" % i), {"post": INFO_CHANGED}]
-        folder = tempfile.mkdtemp(prefix="kel-", dir=SCRATCH)
-        self.addCleanup(shutil.rmtree, folder, ignore_errors=True)
-        scenario = os.path.join(folder, "scenario.jsonl")
-        with open(scenario, "w") as f:
-            f.writelines(json.dumps(step) + "\n" for step in steps)
-        env = dict(os.environ, LD_PRELOAD=PRELOAD, KEL_SIM_SCENARIO=scenario)
-        with Sim(program=sys.executable, args=["-c", PYTHON_HOST, LIBRARY], calls=False, env=env) as sim:
+        with python_host(self, steps, PYTHON_HOST) as sim:
             # Once the host's handler is in place (the first record has come),
             # signals all the while, and a reader slow enough that writes block.
             self.assertEqual(len(sim.read_lines(1, timeout=10)), 1)
