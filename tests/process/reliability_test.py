@@ -120,6 +120,18 @@ class StdoutTest(unittest.TestCase):
             self.assertEqual(len(line["artwork"]), (ARTWORK_LIMIT + 2) // 3 * 4)
 
 
+    def test_the_exit_waits_for_the_line_being_written(self):
+        # The host stops reading in the middle of a 4 MiB line and closes standard
+        # input: the bound passes while the line is stuck, and the exit must wait
+        # for it rather than cut it.
+        with Sim([with_artwork("A0")]) as sim:
+            time.sleep(0.5)
+            sim.close_stdin()
+            time.sleep(3.5)
+            self.assertEqual(sim.wait(EXIT_BOUND), 0)
+            lines = sim.result().lines
+        self.assertEqual([line.get("artworkID") for line in lines], ["A0"])
+
     @unittest.skipIf(SANITIZED, "a plain Python cannot load sanitized libraries")
     def test_signals_whose_handler_interrupts_writes_cut_no_line(self):
         steps = [with_artwork("A0")]
