@@ -3,6 +3,7 @@
 // information, and writes the record. Everything but scheduleUpdate itself runs on
 // queue, so the state below needs no lock.
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -27,6 +28,10 @@ constexpr std::chrono::nanoseconds updateWindow{150'000'000};
 
 // True from the moment a publication is scheduled until its publish task starts.
 bool updateScheduled = false;
+
+// True from the moment a gate task is submitted until it starts. The only state
+// that other threads touch: it keeps a storm of requests from piling up tasks.
+std::atomic<bool> gateQueued = false;
 
 // Publications are numbered in the order their windows open. A publication is
 // unfinished from then until its record, or a later publication's, is written: a
@@ -71,6 +76,7 @@ void publishState(std::uint64_t publication) {
 // Runs on queue. The first request opens the window; later ones fall into it and
 // do not extend it.
 void gate() {
+  gateQueued = false;
   if (updateScheduled) return;
   updateScheduled = true;
   std::uint64_t publication = ++lastOpened;
@@ -86,6 +92,9 @@ void gate() {
 }  // namespace
 
 void scheduleUpdate() {
+  // A gate that is queued and has not started yet answers this request too: it
+  // opens a window, or finds one open, no earlier than now.
+  if (gateQueued.exchange(true)) return;
   submit(queue, gate);
 }
 
