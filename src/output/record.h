@@ -1,6 +1,7 @@
 #pragma once
 // A record: one JSON object whose members are null, booleans, numbers or strings.
 // Records borrow their names and texts; they live only for the task that writes them.
+// Texts that nobody else holds as UTF-8 are kept in the record's own store.
 
 #include <array>
 #include <cstddef>
@@ -8,6 +9,8 @@
 #include <span>
 #include <string_view>
 #include <variant>
+
+#include "output/text_store.h"
 
 namespace kel {
 
@@ -24,11 +27,13 @@ struct Member {
   Value value;
 };
 
-// At most maxMembers members, in the order they were first set. No allocation.
+// At most maxMembers members, in the order they were first set. The members
+// allocate nothing; texts only when something is kept in them.
 struct Record {
   static constexpr std::size_t maxMembers = 16;
   std::array<Member, maxMembers> members{};
   std::size_t count = 0;
+  TextStore texts;
 
   // Sets the member called name, replacing its value if it is already there.
   void set(std::string_view name, Value value);

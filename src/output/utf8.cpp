@@ -62,4 +62,41 @@ bool isValidUtf8(std::string_view text) {
   return true;
 }
 
+void appendUtf8(char32_t codePoint, std::string& out) {
+  auto put = [&](unsigned byte) { out.push_back(static_cast<char>(byte)); };
+  if (codePoint < 0x80) {
+    put(codePoint);
+  } else if (codePoint < 0x800) {
+    put(0xC0 | (codePoint >> 6));
+    put(0x80 | (codePoint & 0x3F));
+  } else if (codePoint < 0x10000) {
+    put(0xE0 | (codePoint >> 12));
+    put(0x80 | ((codePoint >> 6) & 0x3F));
+    put(0x80 | (codePoint & 0x3F));
+  } else {
+    put(0xF0 | (codePoint >> 18));
+    put(0x80 | ((codePoint >> 12) & 0x3F));
+    put(0x80 | ((codePoint >> 6) & 0x3F));
+    put(0x80 | (codePoint & 0x3F));
+  }
+}
+
+std::string utf8FromUtf16(std::span<const std::uint16_t> units) {
+  auto isHigh = [](char32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; };
+  auto isLow = [](char32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; };
+  std::string out;
+  out.reserve(units.size());
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    char32_t unit = units[i];
+    if (isHigh(unit) && i + 1 < units.size() && isLow(units[i + 1])) {
+      appendUtf8(0x10000 + ((unit - 0xD800) << 10) + (units[++i] - 0xDC00), out);
+    } else if (isHigh(unit) || isLow(unit)) {
+      appendUtf8(0xFFFD, out);
+    } else {
+      appendUtf8(unit, out);
+    }
+  }
+  return out;
+}
+
 }  // namespace kel

@@ -4,6 +4,9 @@
 // only when they are valid.
 
 #include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
 #include <string_view>
 
 namespace kel {
@@ -35,5 +38,13 @@ Decoded decodeUtf8(std::string_view text, std::size_t at);
 Decoded decodeUtf8Before(std::string_view text, std::size_t end);
 
 bool isValidUtf8(std::string_view text);
+
+// Appends the UTF-8 encoding of a Unicode scalar value (not a surrogate, at most
+// U+10FFFF).
+void appendUtf8(char32_t codePoint, std::string& out);
+
+// The UTF-8 text of UTF-16 code units, as a Core Foundation string holds them. A
+// surrogate that is not half of a pair, which such strings may hold, becomes U+FFFD.
+std::string utf8FromUtf16(std::span<const std::uint16_t> units);
 
 }  // namespace kel

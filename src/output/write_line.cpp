@@ -13,7 +13,8 @@ void writeLine(const Record& record) {
   // The whole line goes into one buffer sized once: lines with artwork run to
   // several megabytes, and nothing may copy or grow them on the way out.
   std::size_t lineSize = *size + 1;
-  auto line = std::make_unique_for_overwrite<char[]>(lineSize);
+  // Left uninitialised: every byte is written below.
+  std::unique_ptr<char[]> line(new char[lineSize]);
   *formatJsonText(record, line.get()) = '\n';
   // Note: the lock makes the write and the flush one step for every other writer
   // of standard output, including the exit that takes the same lock, so no line

@@ -5,6 +5,8 @@
 #include <optional>
 #include <string_view>
 
+#include "output/text_store.h"
+
 namespace kel {
 
 struct ObjectImpl;
@@ -21,7 +23,7 @@ bool respondsTo(Object object, std::string_view selector);
 Object callForObject(Object object, std::string_view selector);
 
 // Calls a selector; its result when that is a string, nothing when it is nil or
-// of another kind. The text stays valid for the task that made the call.
-std::optional<std::string_view> callForString(Object object, std::string_view selector);
+// of another kind. The text stays valid as long as both the task and store.
+std::optional<std::string_view> callForString(Object object, std::string_view selector, TextStore& store);
 
 }  // namespace kel

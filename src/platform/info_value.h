@@ -1,10 +1,13 @@
 #pragma once
-// Reading the now-playing info dictionary one key at a time. Values are borrowed:
-// a text or a byte span stays valid for the task that read it.
+// Reading the now-playing info dictionary one key at a time. Bytes are borrowed
+// and stay valid for the task that read them; a text is borrowed when the platform
+// holds it as UTF-8, and otherwise converted into the caller's store.
 
 #include <cstdint>
 #include <span>
 #include <string_view>
+
+#include "output/text_store.h"
 
 namespace kel {
 
@@ -29,7 +32,8 @@ struct InfoValue {
 // True when the dictionary is null or has no entries.
 bool infoIsEmpty(InfoDictionary info);
 
-// The value under key, or a value of kind absent when there is none (or info is null).
-InfoValue readInfo(InfoDictionary info, std::string_view key);
+// The value under key, or a value of kind absent when there is none (or info is
+// null). A text valid as long as both the task and store.
+InfoValue readInfo(InfoDictionary info, std::string_view key, TextStore& store);
 
 }  // namespace kel

@@ -4,6 +4,8 @@
 
 #include "publisher/state_record.h"
 
+#include <utility>
+
 namespace kel {
 
 std::optional<std::string> lastArtworkID;
@@ -24,30 +26,29 @@ std::string_view textMember(const Record& record, std::string_view name) {
 
 }  // namespace
 
-std::string_view artworkIdentity(const InfoValue& identifier, const Record& record,
-                                 std::string& storage) {
+std::string_view artworkIdentity(const InfoValue& identifier, Record& record) {
   // Note: an empty identifier is still the service's own identity for the image,
   // so it is used as it is rather than replaced by the track's texts.
   if (identifier.kind == InfoKind::string) return identifier.text;
   std::string_view title = textMember(record, "title");
   std::string_view artist = textMember(record, "artist");
   std::string_view album = textMember(record, "album");
-  storage.clear();
-  storage.reserve(title.size() + artist.size() + album.size() + 2);
-  storage.append(title).append(1, '|').append(artist).append(1, '|').append(album);
-  return storage;
+  std::string identity;
+  identity.reserve(title.size() + artist.size() + album.size() + 2);
+  identity.append(title).append(1, '|').append(artist).append(1, '|').append(album);
+  return record.texts.keep(std::move(identity));
 }
 
 bool artworkQualifies(const InfoValue& bytes) {
   return bytes.kind == InfoKind::bytes && !bytes.bytes.empty() && bytes.bytes.size() <= artworkLimit;
 }
 
-void addArtwork(InfoDictionary info, Record& record, std::string& storage) {
-  InfoValue bytes = readInfo(info, artworkDataKey);
+void addArtwork(InfoDictionary info, Record& record) {
+  InfoValue bytes = readInfo(info, artworkDataKey, record.texts);
   // Missing or oversized artwork leaves lastArtworkID alone: artwork that vanishes
   // for a moment and comes back under the same identity is not sent again.
   if (!artworkQualifies(bytes)) return;
-  std::string_view identity = artworkIdentity(readInfo(info, artworkIdentifierKey), record, storage);
+  std::string_view identity = artworkIdentity(readInfo(info, artworkIdentifierKey, record.texts), record);
   record.set("artworkID", identity);
   if (lastArtworkID && *lastArtworkID == identity) return;
   // The bytes stay in the service's buffer; the writer encodes them into the line.

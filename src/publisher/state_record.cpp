@@ -20,9 +20,10 @@ constexpr std::string_view rateKey = "kMRMediaRemoteNowPlayingInfoPlaybackRate";
 constexpr std::string_view timestampKey = "kMRMediaRemoteNowPlayingInfoTimestamp";
 
 // A string result of at least one character, the only kind of identifier we accept.
-std::optional<std::string_view> nonEmptyString(Object object, std::string_view selector) {
+std::optional<std::string_view> nonEmptyString(Object object, std::string_view selector,
+                                               TextStore& store) {
   if (!respondsTo(object, selector)) return std::nullopt;
-  std::optional<std::string_view> text = callForString(object, selector);
+  std::optional<std::string_view> text = callForString(object, selector, store);
   if (!text || text->empty()) return std::nullopt;
   return text;
 }
@@ -35,7 +36,7 @@ void buildNoPlayerRecord(Record& record) {
 
 }  // namespace
 
-std::optional<std::string_view> findPlayerBundle() {
+std::optional<std::string_view> findPlayerBundle(TextStore& store) {
   // Note: every call is guarded by respondsTo, as a selector the system lacks
   // would otherwise end the process.
   Object request = lookupClass("MRNowPlayingRequest");
@@ -46,17 +47,17 @@ std::optional<std::string_view> findPlayerBundle() {
   if (client == nullptr) return std::nullopt;
   // An application's helper process reports the application that owns it as its
   // parent; that is the identifier a user recognises.
-  if (auto parent = nonEmptyString(client, "parentApplicationBundleIdentifier")) return parent;
-  return nonEmptyString(client, "bundleIdentifier");
+  if (auto parent = nonEmptyString(client, "parentApplicationBundleIdentifier", store)) return parent;
+  return nonEmptyString(client, "bundleIdentifier", store);
 }
 
 void copyString(InfoDictionary info, std::string_view key, Record& record, std::string_view member) {
-  InfoValue value = readInfo(info, key);
+  InfoValue value = readInfo(info, key, record.texts);
   if (value.kind == InfoKind::string && !value.text.empty()) record.set(member, value.text);
 }
 
 void copyNumber(InfoDictionary info, std::string_view key, Record& record, std::string_view member) {
-  InfoValue value = readInfo(info, key);
+  InfoValue value = readInfo(info, key, record.texts);
   switch (value.kind) {
     case InfoKind::integer:
       record.set(member, value.integer);
@@ -72,9 +73,8 @@ void copyNumber(InfoDictionary info, std::string_view key, Record& record, std::
   }
 }
 
-void buildStateRecord(std::uint8_t playing, InfoDictionary info, Record& record,
-                      std::string& storage) {
-  std::optional<std::string_view> bundle = findPlayerBundle();
+void buildStateRecord(std::uint8_t playing, InfoDictionary info, Record& record) {
+  std::optional<std::string_view> bundle = findPlayerBundle(record.texts);
   if (!bundle || infoIsEmpty(info)) {
     buildNoPlayerRecord(record);
     return;
@@ -89,17 +89,16 @@ void buildStateRecord(std::uint8_t playing, InfoDictionary info, Record& record,
   copyNumber(info, rateKey, record, "rate");
   // A date that is not a finite instant is left out like any other malformed
   // value, so that it cannot cost the rest of the record its line.
-  if (InfoValue timestamp = readInfo(info, timestampKey);
+  if (InfoValue timestamp = readInfo(info, timestampKey, record.texts);
       timestamp.kind == InfoKind::date && std::isfinite(timestamp.real)) {
     record.set("timestamp", timestamp.real);
   }
-  addArtwork(info, record, storage);
+  addArtwork(info, record);
 }
 
 void writeStateRecord(std::uint8_t playing, InfoDictionary info) {
   Record record;
-  std::string storage;
-  buildStateRecord(playing, info, record, storage);
+  buildStateRecord(playing, info, record);
   writeLine(record);
 }
 

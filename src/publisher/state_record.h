@@ -27,8 +27,8 @@ extern std::optional<std::string> lastArtworkID;
 
 // The bundle identifier of the application that owns the local player, found by
 // class and selector names; none when any step of the lookup fails. The text is
-// valid for the running task.
-std::optional<std::string_view> findPlayerBundle();
+// valid as long as both the running task and store.
+std::optional<std::string_view> findPlayerBundle(TextStore& store);
 
 // Sets member of record to the string under key when it has at least one
 // character; otherwise leaves record unchanged. The record borrows the text.
@@ -41,25 +41,22 @@ void copyNumber(InfoDictionary info, std::string_view key, Record& record, std::
 
 // The artwork identity: the identifier when it is a string, of any length;
 // otherwise the record's "title", "artist" and "album" joined by vertical bars,
-// each "" when the record lacks it. A built identity is kept in storage, which
-// must outlive every use of the result.
-std::string_view artworkIdentity(const InfoValue& identifier, const Record& record,
-                                 std::string& storage);
+// each "" when the record lacks it. A built identity is kept in the record's texts.
+std::string_view artworkIdentity(const InfoValue& identifier, Record& record);
 
 // Whether bytes may be sent as artwork: a byte buffer of 1 to artworkLimit bytes.
 bool artworkQualifies(const InfoValue& bytes);
 
 // Adds the artwork members to a state record whose text members are filled, and
 // records the identity in lastArtworkID when the bytes are sent. The record borrows
-// the artwork bytes from info, and a built identity from storage.
-void addArtwork(InfoDictionary info, Record& record, std::string& storage);
+// the artwork bytes from info.
+void addArtwork(InfoDictionary info, Record& record);
 
 // Fills the empty record with what one publication writes: the no-player record
 // when there is no player or no information, the state record otherwise. Updates
-// lastArtworkID. The record borrows from info, from the player lookup and from
-// storage, so all three must outlive it.
-void buildStateRecord(std::uint8_t playing, InfoDictionary info, Record& record,
-                      std::string& storage);
+// lastArtworkID. The record borrows from info and from the player lookup, so both
+// must outlive it.
+void buildStateRecord(std::uint8_t playing, InfoDictionary info, Record& record);
 
 // Builds the record of one publication and writes it as one line.
 void writeStateRecord(std::uint8_t playing, InfoDictionary info);

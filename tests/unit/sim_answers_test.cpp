@@ -56,7 +56,11 @@ TEST(ServiceAnswersTest, AnswersComeOnTheQueueAfterTheCallWithTheStateAsAtTheQue
     });
     std::promise<Answer> isPlaying, info;
     getNowPlayingApplicationIsPlaying(queue, [](void* c, std::uint8_t playing) { reply(c, playing, ""); }, &isPlaying);
-    getNowPlayingInfo(queue, [](void* c, InfoDictionary d) { reply(c, -1, readInfo(d, "title").text); }, &info);
+    auto replyTitle = [](void* c, InfoDictionary d) {
+      TextStore store;
+      reply(c, -1, readInfo(d, "title", store).text);
+    };
+    getNowPlayingInfo(queue, replyTitle, &info);
     run(R"({"state": {"playing": 0, "info": {"title": "B"}}})");
     released = true;
     release.set_value();

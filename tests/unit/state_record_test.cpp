@@ -121,9 +121,8 @@ TEST(ArtworkIdentityTest, IsTheIdentifierStringOrTheTextsJoinedByBars) {
     if (c.title) record.set("title", std::string_view(c.title));
     if (c.artist) record.set("artist", std::string_view(c.artist));
     if (c.album) record.set("album", std::string_view(c.album));
-    InfoValue identifier = c.identifier ? readInfo(&holding(*c.identifier), "key") : InfoValue{};
-    std::string storage = "left over from an earlier record";
-    EXPECT_EQ(artworkIdentity(identifier, record, storage), c.identity);
+    InfoValue identifier = c.identifier ? readInfo(&holding(*c.identifier), "key", record.texts) : InfoValue{};
+    EXPECT_EQ(artworkIdentity(identifier, record), c.identity);
   }
 }
 
@@ -134,7 +133,8 @@ TEST(ArtworkQualifiesTest, TakesByteBuffersOfOneByteToFourMebibytes) {
   };
   for (const auto& [value, qualifies] : cases) {
     SCOPED_TRACE(value.bytes.size());
-    EXPECT_EQ(artworkQualifies(readInfo(&holding(value), "key")), qualifies);
+    TextStore store;
+    EXPECT_EQ(artworkQualifies(readInfo(&holding(value), "key", store)), qualifies);
   }
 }
 
@@ -143,9 +143,8 @@ TEST(AddArtworkTest, SendsTheServiceBytesWithoutCopyingThem) {
   const std::vector<std::uint8_t>& data =
       info.entries.emplace("kMRMediaRemoteNowPlayingInfoArtworkData", bytes(1000)).first->second.bytes;
   Record record;
-  std::string storage;
   lastArtworkID.reset();
-  addArtwork(&info, record, storage);
+  addArtwork(&info, record);
   const Value* art = record.find("artwork");
   ASSERT_NE(art, nullptr);
   EXPECT_EQ(std::get<Base64Text>(*art).bytes.data(), data.data());

@@ -45,7 +45,8 @@ Object callForObject(Object object, std::string_view selector) {
   return result->object;
 }
 
-std::optional<std::string_view> callForString(Object object, std::string_view selector) {
+// The registry holds its texts as UTF-8 already, so the store is not needed.
+std::optional<std::string_view> callForString(Object object, std::string_view selector, TextStore&) {
   const SelectorResult* result = findSelector(object, selector);
   if (result == nullptr || result->kind != SelectorResult::Kind::string) return std::nullopt;
   return std::string_view(result->text);

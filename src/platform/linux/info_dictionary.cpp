@@ -7,7 +7,8 @@ bool infoIsEmpty(InfoDictionary info) {
   return info == nullptr || info->entries.empty();
 }
 
-InfoValue readInfo(InfoDictionary info, std::string_view key) {
+// The stand-in holds its texts as UTF-8 already, so the store is not needed.
+InfoValue readInfo(InfoDictionary info, std::string_view key, TextStore&) {
   InfoValue value;
   if (info == nullptr) return value;
   auto found = info->entries.find(key);
