@@ -14,7 +14,8 @@ extern "C" {
  * "refresh") are read as lines from standard input. Call it once, on the main
  * thread. It never returns: the process exits with status 0 when standard input
  * ends, and with status 2, after the line {"error":"unavailable"}, when the service
- * cannot be bound.
+ * cannot be bound. A second call, from any thread, starts nothing and never
+ * returns; the bridge of the first call goes on.
  *
  *   void* library = dlopen("libkelmediaremote.so.1", RTLD_NOW);
  *   ((void (*)(void))dlsym(library, "kel_mediaremote_run"))();

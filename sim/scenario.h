@@ -39,7 +39,7 @@ struct StateChange {
   SharedInfo info;
 };
 
-enum class StepKind : std::uint8_t { state, post, sleep, answers, commandDelay };
+enum class StepKind : std::uint8_t { state, post, sleep, answers, commandDelay, registerDelay, registerPost };
 enum class AnswerMode : std::uint8_t { now, never, delayed };
 
 // One step; only the members that belong to kind are meaningful.
@@ -47,9 +47,9 @@ struct Step {
   StepKind kind = StepKind::sleep;
   int line = 0;
   StateChange state;
-  std::string name;                        // post
+  std::string name;                        // post, registerPost
   AnswerMode answers = AnswerMode::now;    // answers
-  std::chrono::milliseconds duration{0};   // sleep, answers (delayed), commandDelay
+  std::chrono::milliseconds duration{0};   // sleep, answers (delayed), commandDelay, registerDelay
 };
 
 struct Scenario {

@@ -140,10 +140,10 @@ std::string readStep(const Json& json, Step& step) {
     step.kind = StepKind::state;
     return readState(value, step.state);
   }
-  if (kind == "post") {
-    step.kind = StepKind::post;
+  if (kind == "post" || kind == "registerPost") {
+    step.kind = kind == "post" ? StepKind::post : StepKind::registerPost;
     if (!value.is_string() || value.get_ref<const std::string&>().empty()) {
-      return "\"post\" takes the name of a notification";
+      return "\"" + kind + "\" takes the name of a notification";
     }
     step.name = value.get<std::string>();
     return {};
@@ -159,6 +159,10 @@ std::string readStep(const Json& json, Step& step) {
   if (kind == "commandDelay") {
     step.kind = StepKind::commandDelay;
     return readMilliseconds(value, "commandDelay", step.duration);
+  }
+  if (kind == "registerDelay") {
+    step.kind = StepKind::registerDelay;
+    return readMilliseconds(value, "registerDelay", step.duration);
   }
   return "unknown step \"" + kind + "\"";
 }

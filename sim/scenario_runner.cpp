@@ -27,6 +27,12 @@ void applyLocked(const Step& step) {
     case StepKind::commandDelay:
       state.commandDelay = step.duration;
       break;
+    case StepKind::registerDelay:
+      state.registerDelay = step.duration;
+      break;
+    case StepKind::registerPost:
+      state.registerPosts.push_back(step.name);
+      break;
     case StepKind::post:
     case StepKind::sleep:
       break;

@@ -41,11 +41,18 @@ void waitCommandDelay(std::unique_lock<std::mutex>& lock) {
 void registerForNowPlayingNotifications(Queue) {
   logCall("register");
   SimState& state = simState();
-  std::lock_guard lock(state.mutex);
+  std::unique_lock lock(state.mutex);
   if (state.registered) return;
   state.registered = true;
   if (state.mode == Mode::virtualPlayer) startVirtualPlayer();
   else startScenario();
+  // Leading steps may make the call post before it returns, as the real service
+  // may, and block, as a service that hangs would.
+  std::vector<std::string> posts = state.registerPosts;
+  auto delay = state.registerDelay;
+  lock.unlock();
+  for (const std::string& name : posts) postLogged(name);
+  if (delay.count() > 0) std::this_thread::sleep_for(delay);
 }
 
 void getNowPlayingApplicationIsPlaying(Queue queue, service_abi::IsPlayingCallback callback, void* context) {

@@ -41,6 +41,10 @@ struct SimState {
   AnswerMode answers = AnswerMode::now;
   std::chrono::milliseconds answerDelay{0};
   std::chrono::milliseconds commandDelay{0};
+  // How long a registration call blocks before it returns.
+  std::chrono::milliseconds registerDelay{0};
+  // What a registration call posts before it returns.
+  std::vector<std::string> registerPosts;
 };
 
 // The process's one state. Note: it is never destroyed, because the bridge's

@@ -9,4 +9,10 @@ namespace kel {
 // two seconds, whichever comes first.
 void readCommands();
 
+// Starts, on the background queue, a watch for the host closing its end of
+// standard input, and returns at once. From that moment the process ends within
+// about two seconds, even while the reader cannot read (it is held back behind a
+// command that blocks, or start-up is held in a registration call that blocks).
+void watchForHangUp();
+
 }  // namespace kel

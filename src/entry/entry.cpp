@@ -22,6 +22,9 @@ namespace {
 // Set once start-up has asked for the first publication.
 std::atomic_flag startUpDone;
 
+// Set by the first call of the entry.
+std::atomic_flag entered;
+
 }  // namespace
 
 void waitForStartUp() {
@@ -37,6 +40,12 @@ void endProcess(int status) {
 namespace {
 
 [[noreturn]] void start() {
+  // A second call, from any thread, must not start a second reader of the same
+  // input or a second set of observers: it starts nothing, and keeps its thread
+  // without returning, as the entry promises, while the first call's bridge goes on.
+  if (entered.test_and_set()) {
+    for (;;) pause();
+  }
   void* registerEntry = bindService();
   if (registerEntry == nullptr) {
     Record unavailable;
@@ -48,6 +57,9 @@ namespace {
   // The observers are in place before registering, so that a notification posted
   // in answer to the registration already asks for an update.
   for (std::string_view name : notificationNames) addObserver(name, scheduleUpdate);
+  // The reader starts only after registering, so until then this watch alone sees
+  // the input end: a registration that blocks must not keep the process.
+  watchForHangUp();
   callRegister(registerEntry, queue);
   readCommands();
   scheduleUpdate();

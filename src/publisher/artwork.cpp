@@ -54,7 +54,10 @@ void addArtwork(InfoDictionary info, Record& record) {
   // The bytes stay in the service's buffer; the writer encodes them into the line.
   record.set("artwork", Base64Text{bytes.bytes});
   copyString(info, artworkMIMEKey, record, "artworkMIME");
-  lastArtworkID.emplace(identity);
+}
+
+void recordArtworkSent(const Record& record) {
+  if (record.find("artwork") != nullptr) lastArtworkID.emplace(textMember(record, "artworkID"));
 }
 
 }  // namespace kel

@@ -29,8 +29,8 @@ constexpr std::chrono::nanoseconds updateWindow{150'000'000};
 bool updateScheduled = false;
 
 // Publications are numbered in the order their windows open. A publication is
-// unfinished from then until its record is written; one whose query is never
-// answered stays unfinished for good.
+// unfinished from then until its record, or a later publication's, is written: a
+// query never answered would otherwise keep it unfinished for good.
 std::uint64_t lastOpened = 0;
 std::set<std::uint64_t> unfinished;
 
@@ -43,7 +43,9 @@ std::vector<Waiter> waiters;
 
 // Runs on queue, after a publication has written its record.
 void finishPublication(std::uint64_t publication) {
-  unfinished.erase(publication);
+  // A later record shows the state that an earlier, still unanswered one would
+  // have shown, so the earlier ones are done with too.
+  unfinished.erase(unfinished.begin(), unfinished.upper_bound(publication));
   std::uint64_t oldest = unfinished.empty() ? std::numeric_limits<std::uint64_t>::max() : *unfinished.begin();
   // Taken out of the list before any runs, as a done may wait again.
   std::vector<std::function<void()>> ready;

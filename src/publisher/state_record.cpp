@@ -99,7 +99,7 @@ void buildStateRecord(std::uint8_t playing, InfoDictionary info, Record& record)
 void writeStateRecord(std::uint8_t playing, InfoDictionary info) {
   Record record;
   buildStateRecord(playing, info, record);
-  writeLine(record);
+  if (writeLine(record)) recordArtworkSent(record);
 }
 
 }  // namespace kel

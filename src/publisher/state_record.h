@@ -47,15 +47,19 @@ std::string_view artworkIdentity(const InfoValue& identifier, Record& record);
 // Whether bytes may be sent as artwork: a byte buffer of 1 to artworkLimit bytes.
 bool artworkQualifies(const InfoValue& bytes);
 
-// Adds the artwork members to a state record whose text members are filled, and
-// records the identity in lastArtworkID when the bytes are sent. The record borrows
+// Adds the artwork members to a state record whose text members are filled: the
+// bytes only when their identity differs from lastArtworkID. The record borrows
 // the artwork bytes from info.
 void addArtwork(InfoDictionary info, Record& record);
 
+// Once record's line is written whole: when it carried the artwork bytes, their
+// identity becomes lastArtworkID. A line that never left sent nothing.
+void recordArtworkSent(const Record& record);
+
 // Fills the empty record with what one publication writes: the no-player record
-// when there is no player or no information, the state record otherwise. Updates
-// lastArtworkID. The record borrows from info and from the player lookup, so both
-// must outlive it.
+// when there is no player or no information, the state record otherwise. A
+// no-player record clears lastArtworkID. The record borrows from info and from
+// the player lookup, so both must outlive it.
 void buildStateRecord(std::uint8_t playing, InfoDictionary info, Record& record);
 
 // Builds the record of one publication and writes it as one line.

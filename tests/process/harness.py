@@ -8,6 +8,7 @@ import fcntl
 import json
 import os
 import select
+import shutil
 import signal
 import subprocess
 import tempfile
@@ -56,10 +57,12 @@ class Sim:
 
     steps: a list of scenario steps, written as JSON Lines to a file; None runs
     without --scenario. Standard output is collected in the background of every
-    call, so the process never blocks on a full pipe.
+    call, so the process never blocks on a full pipe. With nonblocking_stdout,
+    the process gets a standard output whose writes fail with EAGAIN when the
+    pipe is full, as a host may hand over. The temporary folder goes on exit.
     """
 
-    def __init__(self, steps=None, args=(), program=SIM, calls=True, env=None):
+    def __init__(self, steps=None, args=(), program=SIM, calls=True, env=None, nonblocking_stdout=False):
         os.makedirs(SCRATCH, exist_ok=True)
         self.dir = tempfile.mkdtemp(prefix="kel-", dir=SCRATCH)
         command = [program]
@@ -75,8 +78,16 @@ class Sim:
             command += ["--calls", self.calls_path]
         command += list(args)
         self.started = time.monotonic()
-        self.process = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+        stdout, child_stdout = subprocess.PIPE, None
+        if nonblocking_stdout:
+            read_end, child_stdout = os.pipe()
+            os.set_blocking(child_stdout, False)
+            stdout = child_stdout
+        self.process = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=stdout,
                                         stderr=subprocess.PIPE, env=env)
+        if child_stdout is not None:
+            os.close(child_stdout)
+            self.process.stdout = os.fdopen(read_end, "rb", buffering=0)
         self.out = bytearray()
         self.err = bytearray()
         self.newlines = 0
@@ -92,6 +103,7 @@ class Sim:
 
     def __exit__(self, *exc):
         self.kill()
+        shutil.rmtree(self.dir, ignore_errors=True)
 
     def write(self, data):
         self.process.stdin.write(data)
@@ -145,6 +157,17 @@ class Sim:
 
     def calls(self):
         return read_calls(self.calls_path)
+
+    def peak_memory(self):
+        """The process's peak resident size so far, in bytes (0 once it has ended)."""
+        try:
+            with open("/proc/%d/status" % self.process.pid) as f:
+                for line in f:
+                    if line.startswith("VmHWM:"):
+                        return int(line.split()[1]) * 1024
+        except OSError:
+            pass
+        return 0
 
     def kill(self):
         if self.process.poll() is None:
