@@ -179,6 +179,10 @@ class LineFormTest(unittest.TestCase):
             (b"\0next\n", []),
             (b"pause\0\n", command(1)),
             ("caf\u00e9\n".encode(), []),
+            # 65,536 bytes before the line feed are a command, one byte more is not.
+            (b"next".ljust(65536) + b"\n", command(4)),
+            (b"next".ljust(65537) + b"\n", []),
+            (b"  play".ljust(65536, b"\t") + b"\n", command(0)),
         ]
         run_table(self, cases)
 

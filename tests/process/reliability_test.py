@@ -2,12 +2,34 @@
 stalls, input faster than the commands run, a service that blocks or never
 answers, and the end of input through all of it."""
 
+import ctypes
+import json
 import os
+import shutil
+import signal
+import sys
+import tempfile
 import threading
 import time
 import unittest
 
-from harness import SANITIZED, Sim
+from harness import BIN, SANITIZED, SCRATCH, Sim
+
+TGKILL = 234  # The system call's number on x86_64 Linux.
+LIBRARY = os.path.join(BIN, "libkelmediaremote.so.1")
+PRELOAD = os.path.join(os.environ.get("KEL_BUILD_DIR", os.path.join(BIN, "..")), "tests", "libkelsimpreload.so")
+# A host in Python: its signal handlers, like those of many hosts, interrupt system
+# calls instead of restarting them (CPython installs them without SA_RESTART).
+# A host that calls the entry a second time, from another thread, while the first
+# call's bridge runs.
+TWICE_HOST = ("import ctypes, sys, threading, time\n"
+              "run = ctypes.CDLL(sys.argv[1]).kel_mediaremote_run\n"
+              "threading.Thread(target=run, daemon=True).start()\n"
+              "time.sleep(0.4)\n"
+              "run()\n")
+PYTHON_HOST = ("import ctypes, signal, sys\n"
+               "signal.signal(signal.SIGUSR1, lambda *_: None)\n"
+               "ctypes.CDLL(sys.argv[1]).kel_mediaremote_run()\n")
 
 INFO_CHANGED = "kMRMediaRemoteNowPlayingInfoDidChangeNotification"
 ARTWORK_LIMIT = 4_194_304
@@ -15,6 +37,30 @@ CLIENT = {"client": {"bundleIdentifier": "com.example.player"}}
 PLAYER = {"state": {"playing": True, "player": CLIENT, "info": {"kMRMediaRemoteNowPlayingInfoTitle": "Song"}}}
 # What a user would call a hang, well beyond the bound of about two seconds.
 EXIT_BOUND = 6.0
+
+
+def signal_every_thread(pid, number):
+    """Sends the signal to each thread, so that the one writing gets it too: a signal
+    sent to the process would mostly go to the idle main thread."""
+    libc = ctypes.CDLL(None, use_errno=True)
+    for task in os.listdir("/proc/%d/task" % pid):
+        libc.syscall(TGKILL, pid, int(task), number)
+
+
+def python_host(test, steps, code):
+    """A host written in Python that loads the shipped library itself with ctypes;
+    the simulated service reaches it through the test-only preloaded library. The
+    calls log is at sim.calls_path."""
+    folder = tempfile.mkdtemp(prefix="kel-", dir=SCRATCH)
+    test.addCleanup(shutil.rmtree, folder, ignore_errors=True)
+    scenario = os.path.join(folder, "scenario.jsonl")
+    with open(scenario, "w") as f:
+        f.writelines(json.dumps(step) + "\n" for step in steps)
+    calls = os.path.join(folder, "calls.jsonl")
+    env = dict(os.environ, LD_PRELOAD=PRELOAD, KEL_SIM_SCENARIO=scenario, KEL_SIM_CALLS=calls)
+    sim = Sim(program=sys.executable, args=["-c", code, LIBRARY], calls=False, env=env)
+    sim.calls_path = calls
+    return sim
 
 
 def with_artwork(identifier):
@@ -39,6 +85,20 @@ class StartUpTest(unittest.TestCase):
                         "the first query waited for the registration to return")
 
 
+    @unittest.skipIf(SANITIZED, "a plain Python cannot load sanitized libraries")
+    def test_a_second_call_of_the_entry_starts_nothing(self):
+        with python_host(self, [PLAYER], TWICE_HOST) as sim:
+            time.sleep(1.2)
+            sim.write(b"next\nrefresh\n")
+            self.assertEqual(len(sim.read_lines(2, timeout=10)), 2)
+            sim.close_stdin()
+            self.assertEqual(sim.wait(EXIT_BOUND), 0)
+            result = sim.result()
+        self.assertEqual(len(result.lines), 2, "one record at start-up, one for the refresh")
+        self.assertEqual([call["call"] for call in result.calls if call.get("call") in ("register", "command")],
+                         ["register", "command"])
+
+
 class StdoutTest(unittest.TestCase):
     def test_nonblocking_stdout_with_a_stalled_reader_gets_every_line_whole(self):
         # Each record carries 4 MiB of artwork under a new identity, far more than
@@ -56,6 +116,44 @@ class StdoutTest(unittest.TestCase):
         identities = [line.get("artworkID") for line in lines]
         self.assertEqual((identities[0], identities[-1]), ("A0", "A4"))
         self.assertEqual(identities, sorted(set(identities)))
+        for line in lines:
+            self.assertEqual(len(line["artwork"]), (ARTWORK_LIMIT + 2) // 3 * 4)
+
+
+    def test_the_exit_waits_for_the_line_being_written(self):
+        # The host stops reading in the middle of a 4 MiB line and closes standard
+        # input: the bound passes while the line is stuck, and the exit must wait
+        # for it rather than cut it.
+        with Sim([with_artwork("A0")]) as sim:
+            time.sleep(0.5)
+            sim.close_stdin()
+            time.sleep(3.5)
+            self.assertEqual(sim.wait(EXIT_BOUND), 0)
+            lines = sim.result().lines
+        self.assertEqual([line.get("artworkID") for line in lines], ["A0"])
+
+    @unittest.skipIf(SANITIZED, "a plain Python cannot load sanitized libraries")
+    def test_signals_whose_handler_interrupts_writes_cut_no_line(self):
+        steps = [with_artwork("A0")]
+        for i in range(1, 6):
+            steps += [{"sleep": 300}, with_artwork("A%d" % i), {"post": INFO_CHANGED}]
+        with python_host(self, steps, PYTHON_HOST) as sim:
+            # Once the host's handler is in place (the first record has come),
+            # signals all the while, and a reader slow enough that writes block.
+            self.assertEqual(len(sim.read_lines(1, timeout=10)), 1)
+            deadline, sent = time.monotonic() + 3, 0
+            while time.monotonic() < deadline:
+                signal_every_thread(sim.process.pid, signal.SIGUSR1)
+                sent += 1
+                time.sleep(0.0005)
+                if sent % 10 == 0:
+                    sim._pump(0)
+            lines = sim.read_lines(1 << 20, timeout=1)
+            sim.close_stdin()
+            self.assertEqual(sim.wait(EXIT_BOUND), 0)
+            self.assertEqual(sim.result().stderr, b"")
+        identities = [line.get("artworkID") for line in lines]
+        self.assertEqual((identities[0], identities[-1]), ("A0", "A5"))
         for line in lines:
             self.assertEqual(len(line["artwork"]), (ARTWORK_LIMIT + 2) // 3 * 4)
 
