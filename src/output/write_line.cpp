@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <memory>
@@ -14,8 +15,9 @@ namespace kel {
 namespace {
 
 // Set, under the standard-output lock, once a write has failed: the rest of that
-// line never left, and a later line would be glued to the cut one.
-bool outputFailed = false;
+// line never left, and a later line would be glued to the cut one. Atomic only
+// because ThreadSanitizer does not see stdio's lock.
+std::atomic<bool> outputFailed = false;
 
 // Writes every byte to fd, however the kernel splits the writes. An interrupted
 // write is retried and a full non-blocking descriptor waited for, so neither cuts
