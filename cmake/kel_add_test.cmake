@@ -1,6 +1,18 @@
 find_package(GTest REQUIRED)
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 
+# Under the sanitizers a finding ends the process with a failure, whichever path
+# the process takes to its end, and the tests get time for the slower build.
+set(kel_sanitizer_environment
+  "ASAN_OPTIONS=halt_on_error=1:abort_on_error=1"
+  "UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1"
+  "TSAN_OPTIONS=halt_on_error=1:abort_on_error=1:second_deadlock_stack=1")
+if(KEL_SANITIZE)
+  set(kel_test_timeout_factor 5)
+else()
+  set(kel_test_timeout_factor 1)
+endif()
+
 # kel_add_unit_test(name SOURCES ... [LIBS ...])
 # One GoogleTest executable, registered with CTest under the label "unit".
 function(kel_add_unit_test name)
@@ -11,8 +23,9 @@ function(kel_add_unit_test name)
   target_link_libraries(${name} PRIVATE ${arg_LIBS} GTest::gtest GTest::gtest_main)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/tests)
   add_test(NAME ${name} COMMAND ${name})
-  set_tests_properties(${name} PROPERTIES LABELS unit TIMEOUT 120
-    ENVIRONMENT "KEL_TEST_OUTPUT=${PROJECT_BINARY_DIR}/test-output")
+  math(EXPR timeout "120 * ${kel_test_timeout_factor}")
+  set_tests_properties(${name} PROPERTIES LABELS unit TIMEOUT ${timeout}
+    ENVIRONMENT "KEL_TEST_OUTPUT=${PROJECT_BINARY_DIR}/test-output;${kel_sanitizer_environment}")
 endfunction()
 
 # kel_add_process_test(file.py)
@@ -21,6 +34,7 @@ function(kel_add_process_test file)
   get_filename_component(name ${file} NAME_WE)
   add_test(NAME ${name} COMMAND ${Python3_EXECUTABLE} -m unittest -v ${name}
     WORKING_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR})
-  set_tests_properties(${name} PROPERTIES LABELS process TIMEOUT 600
-    ENVIRONMENT "KEL_BIN=${PROJECT_BINARY_DIR}/bin;KEL_BUILD_DIR=${PROJECT_BINARY_DIR};KEL_CMAKE=${CMAKE_COMMAND};KEL_TEST_OUTPUT=${PROJECT_BINARY_DIR}/test-output;KEL_SANITIZE=${KEL_SANITIZE}")
+  math(EXPR timeout "600 * ${kel_test_timeout_factor}")
+  set_tests_properties(${name} PROPERTIES LABELS process TIMEOUT ${timeout}
+    ENVIRONMENT "KEL_BIN=${PROJECT_BINARY_DIR}/bin;KEL_BUILD_DIR=${PROJECT_BINARY_DIR};KEL_CMAKE=${CMAKE_COMMAND};KEL_TEST_OUTPUT=${PROJECT_BINARY_DIR}/test-output;KEL_SANITIZE=${KEL_SANITIZE};${kel_sanitizer_environment}")
 endfunction()

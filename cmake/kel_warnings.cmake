@@ -5,7 +5,9 @@ function(kel_warnings target)
     target_compile_options(${target} PRIVATE -Werror)
   endif()
   if(KEL_SANITIZE)
-    target_compile_options(${target} PRIVATE -fsanitize=${KEL_SANITIZE} -fno-omit-frame-pointer)
+    # A finding stops the program, so that no test can pass over it.
+    target_compile_options(${target} PRIVATE -fsanitize=${KEL_SANITIZE} -fno-sanitize-recover=all
+      -fno-omit-frame-pointer)
     target_link_options(${target} PRIVATE -fsanitize=${KEL_SANITIZE})
   endif()
 endfunction()

@@ -15,19 +15,22 @@
 namespace kel {
 namespace {
 
+// Any thread.
 id toId(Object object) {
   return reinterpret_cast<id>(const_cast<ObjectImpl*>(object));
 }
 
+// Any thread.
 Object toObject(id object) {
   return reinterpret_cast<Object>(object);
 }
 
+// Any thread: the runtime's selector table is thread-safe.
 SEL selectorNamed(std::string_view name) {
   return sel_registerName(std::string(name).c_str());
 }
 
-// Sends a message that takes no argument and returns an object.
+// Runs on queue. Sends a message that takes no argument and returns an object.
 id sendForObject(Object object, std::string_view selector) {
   return reinterpret_cast<id (*)(id, SEL)>(objc_msgSend)(toId(object), selectorNamed(selector));
 }
