@@ -4,6 +4,7 @@ input in the middle of it all. Each case is bounded in time; under
 ThreadSanitizer any race it finds shows on standard error, which must stay empty."""
 
 import random
+import sys
 import time
 import unittest
 
@@ -55,7 +56,8 @@ class StormTest(unittest.TestCase):
         self.assertLessEqual(len(result.lines), allowed)
         self.assertEqual(result.stderr, b"")
         print("%d notifications in %.2f s gave %d records; peak %.1f MiB, %.1f MiB unobserved"
-              % (count, posts[-1] - posts[0], len(result.lines), peak / (1 << 20), baseline / (1 << 20)))
+              % (count, posts[-1] - posts[0], len(result.lines), peak / (1 << 20), baseline / (1 << 20)),
+              file=sys.stderr)
         if not SANITIZED:
             self.assertLess(peak - baseline, 2 << 20)
 
