@@ -220,6 +220,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     Record record;
     buildStateRecord(publication.playing, publication.hasInfo ? &publication.info : nullptr, record);
+    recordArtworkSent(record);  // As writeStateRecord does once the line is written whole.
     Expectation expected;
     expect(publication, lastSent, expected);
 
