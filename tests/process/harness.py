@@ -1,10 +1,14 @@
 """Runs the hosts as a host program would, and reads back what they print.
 
 Every line a host writes is checked on the way: it ends with exactly one line
-feed and parses as one JSON object with Python's own json module.
+feed, parses as one JSON object with Python's own json module, and is a valid
+record by docs/record.schema.json, checked with Debian's python3-jsonschema under
+Debian's own Python (record_validator.py).
 """
 
+import atexit
 import fcntl
+import hashlib
 import json
 import os
 import select
@@ -19,20 +23,81 @@ SIM = os.path.join(BIN, "kel-mediaremote-sim")
 HOST = os.path.join(BIN, "kel-mediaremote")
 SANITIZED = bool(os.environ.get("KEL_SANITIZE"))
 SCRATCH = os.environ.get("KEL_TEST_OUTPUT") or tempfile.gettempdir()
+SCHEMA_PYTHON = "/usr/bin/python3"  # Debian's, which has python3-jsonschema (scripts/setup)
+VALIDATOR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "record_validator.py")
+
+_validator = None
+_valid = set()  # digests of the lines already found valid: read_lines parses the same output again and again
 
 
-def parse_lines(raw):
-    """Splits standard output into JSON objects, failing on any framing fault."""
+def _validator_process():
+    global _validator
+    if _validator is None:
+        _validator = subprocess.Popen([SCHEMA_PYTHON, VALIDATOR], stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        atexit.register(_stop_validator)
+    return _validator
+
+
+def _stop_validator():
+    try:
+        _validator.stdin.close()
+    except OSError:
+        pass
+    _validator.wait()
+
+
+def check_records(lines):
+    """Asks the validator about lines (bytes, without their line feeds): None when
+    every one is a valid record, otherwise (index of the first that is not, why)."""
+    if any(not line or b"\n" in line for line in lines):
+        raise ValueError("a record to check is one line, not empty")
+    process = _validator_process()
+    # One batch, one answer: the answer is written only after the whole batch is read.
+    process.stdin.write(b"".join(line + b"\n" for line in lines) + b"\n")
+    process.stdin.flush()
+    answer = process.stdout.readline()
+    if not answer:
+        raise AssertionError("the record validator (%s %s) ended; is python3-jsonschema installed?"
+                             % (SCHEMA_PYTHON, VALIDATOR))
+    if answer == b"ok\n":
+        return None
+    failure = json.loads(answer)
+    return failure["index"], failure["error"]
+
+
+def validate_records(lines):
+    """Fails unless every line (bytes, without its line feed) is a valid record."""
+    fresh = {}
+    for line in lines:
+        digest = hashlib.sha1(line).digest()
+        if digest not in _valid:
+            fresh[digest] = line
+    if not fresh:
+        return
+    failure = check_records(list(fresh.values()))
+    if failure is not None:
+        index, why = failure
+        raise AssertionError("record not valid by docs/record.schema.json: %s\n%r"
+                             % (why, list(fresh.values())[index][:300]))
+    _valid.update(fresh)
+
+
+def parse_lines(raw, records=True):
+    """Splits standard output into JSON objects, failing on any framing fault, and,
+    for records, on any line that the record schema rejects."""
     if raw and not raw.endswith(b"\n"):
         raise AssertionError("output does not end with a line feed: %r" % raw[-80:])
     lines = []
-    for line in raw.split(b"\n")[:-1] if raw else []:
+    texts = raw.split(b"\n")[:-1] if raw else []
+    for line in texts:
         if line.endswith(b"\r") or not line:
             raise AssertionError("empty or CR-ended line in output: %r" % line[:80])
         value = json.loads(line.decode("utf-8"))
         if not isinstance(value, dict):
             raise AssertionError("line is not a JSON object: %r" % line[:80])
         lines.append(value)
+    if records:
+        validate_records(texts)
     return lines
 
 
@@ -40,7 +105,7 @@ def read_calls(path):
     if not path or not os.path.exists(path):
         return []
     with open(path, "rb") as f:
-        return parse_lines(f.read())
+        return parse_lines(f.read(), records=False)
 
 
 class Result:
