@@ -47,6 +47,7 @@ class OptionsTest(unittest.TestCase):
 
     def test_bad_options_exit_64_before_loading(self):
         scratch = tempfile.mkdtemp(dir=SCRATCH)
+        self.addCleanup(shutil.rmtree, scratch, ignore_errors=True)
         malformed = os.path.join(scratch, "malformed.jsonl")
         with open(malformed, "w") as f:
             f.write('{"sleep": 10}\n{"sleep": \n')
