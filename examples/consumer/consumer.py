@@ -28,17 +28,22 @@ def main():
                               stdout=subprocess.PIPE, text=True, encoding="utf-8")
     lock = threading.Lock()  # so that our "next" and a forwarded line never mix
 
-    def send(line):
+    def send(line=None):
+        """Writes a command to the bridge; without one, ends its input."""
         with lock:
-            if not bridge.stdin.closed:
-                bridge.stdin.write(line)
-                bridge.stdin.flush()
+            try:
+                if line is None:
+                    bridge.stdin.close()
+                elif not bridge.stdin.closed:
+                    bridge.stdin.write(line)
+                    bridge.stdin.flush()
+            except BrokenPipeError:
+                pass  # the bridge has gone: its exit status tells why
 
     def forward():
         for line in sys.stdin:
             send(line)
-        with lock:
-            bridge.stdin.close()
+        send()
 
     threading.Thread(target=forward, daemon=True).start()
     last = None
