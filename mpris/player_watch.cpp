@@ -235,7 +235,7 @@ void watchPlayers() {
                             onMatchInstalled, nullptr);
   readPlayersOnBus();
   sd_event_add_time_relative(busEvent(), nullptr, CLOCK_MONOTONIC,
-                             std::chrono::duration_cast<std::chrono::microseconds>(readyDeadline).count(), 0,
+                             std::chrono::duration_cast<std::chrono::microseconds>(readyDeadline).count(), 1000,
                              onDeadline, nullptr);
 }
 
