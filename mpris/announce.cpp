@@ -15,8 +15,11 @@ constexpr std::string_view infoDidChange = notificationNames[0];
 constexpr std::string_view isPlayingDidChange = notificationNames[1];
 constexpr std::string_view applicationDidChange = notificationNames[2];
 
-// What the lookup finds now; bus thread only.
-std::optional<std::string> presented;
+// What the lookup finds now; bus thread only, and never destroyed.
+std::optional<std::string>& presented() {
+  static auto* bundle = new std::optional<std::string>;
+  return *bundle;
+}
 
 }  // namespace
 
@@ -36,10 +39,10 @@ void announce(std::string_view owner, const PropertyChanges& changes, bool playe
     isChosen = chosen != nullptr && chosenOwner == owner;
     ready = state.ready;
   }
-  bool bundleChanged = bundle != presented;
+  bool bundleChanged = bundle != presented();
   if (bundleChanged) {
     presentPlayer(bundle);
-    presented = bundle;
+    presented() = bundle;
   }
   if (!ready) return;
   // Posted outside the lock: the bridge's observers only enqueue, but nothing here

@@ -175,18 +175,17 @@ std::string_view artworkMIME(const Bytes& bytes) {
 
 std::shared_ptr<const Bytes> artworkFor(const std::string& url) {
   // One entry, the now-playing player's cover; never destroyed, as the bus thread
-  // may use it until the process ends. Bus thread only.
+  // may use it until the process ends. Bus thread only. Only bytes are kept: a
+  // player may name a file before it has written it.
   struct Cache {
-    bool filled = false;
     std::string url;
     std::shared_ptr<const Bytes> bytes;
   };
   static auto* cache = new Cache;
-  if (!cache->filled || url != cache->url) {
+  if (cache->bytes == nullptr || url != cache->url) {
     std::optional<Bytes> bytes = fetchArtwork(url);
     cache->bytes = bytes ? std::make_shared<const Bytes>(std::move(*bytes)) : nullptr;
     cache->url = url;
-    cache->filled = true;
   }
   return cache->bytes;
 }

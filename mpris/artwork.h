@@ -33,7 +33,7 @@ std::optional<Bytes> fetchArtwork(std::string_view url, std::size_t limit = artw
 std::string_view artworkMIME(const Bytes& bytes);
 
 // Bus thread. The artwork at url, read once and kept while the player names the
-// same URL; null when there is none.
+// same URL; null when there is none (asked again next time).
 std::shared_ptr<const Bytes> artworkFor(const std::string& url);
 
 }  // namespace kel::mpris

@@ -26,8 +26,17 @@ namespace {
 // Written by startService before the thread starts; read-only afterwards.
 int wakeFd = -1;
 
-std::mutex inboxMutex;
-std::vector<BusTask> inbox;  // guarded by inboxMutex
+// What the other threads handed over; never destroyed, as they may hand over more
+// until the process ends.
+struct Inbox {
+  std::mutex mutex;
+  std::vector<BusTask> tasks;  // guarded by mutex
+};
+
+Inbox& inbox() {
+  static auto* handed = new Inbox;
+  return *handed;
+}
 
 // Bus thread only.
 sd_event* event = nullptr;
@@ -40,8 +49,8 @@ int onWake(sd_event_source*, int fd, std::uint32_t, void*) {
   }
   std::vector<BusTask> tasks;
   {
-    std::lock_guard lock(inboxMutex);
-    tasks.swap(inbox);
+    std::lock_guard lock(inbox().mutex);
+    tasks.swap(inbox().tasks);
   }
   for (BusTask& task : tasks) task();
   return 0;
@@ -82,8 +91,8 @@ void startService() {
 
 void runOnBus(BusTask task) {
   {
-    std::lock_guard lock(inboxMutex);
-    inbox.push_back(std::move(task));
+    std::lock_guard lock(inbox().mutex);
+    inbox().tasks.push_back(std::move(task));
   }
   std::uint64_t one = 1;
   while (write(wakeFd, &one, sizeof one) < 0 && errno == EINTR) {

@@ -10,6 +10,7 @@
 
 #include "mpris/bus_calls.h"
 #include "mpris/bus_thread.h"
+#include "mpris/player_watch.h"
 #include "mpris/service.h"
 #include "mpris/service_state.h"
 
@@ -59,10 +60,14 @@ bool sendCommand(std::int32_t code) {
   const char* method = methodFor(code);
   if (method == nullptr) return false;
   startService();
+  // A command that comes before the first look at the bus is done (a host that
+  // writes "pause" at once) waits for it, so that it finds the player.
   runOnBus([method] {
-    std::optional<std::string> owner = chosenOwner();
-    if (!owner) return;
-    sendWithoutReply(sessionBus(), newCall(sessionBus(), owner->c_str(), playerPath, playerInterface, method));
+    whenReady([method] {
+      std::optional<std::string> owner = chosenOwner();
+      if (!owner) return;
+      sendWithoutReply(sessionBus(), newCall(sessionBus(), owner->c_str(), playerPath, playerInterface, method));
+    });
   });
   return true;
 }
@@ -70,13 +75,15 @@ bool sendCommand(std::int32_t code) {
 void setElapsedTime(double seconds) {
   startService();
   runOnBus([seconds] {
-    std::optional<std::string> trackId;
-    std::optional<std::string> owner = chosenOwner(&trackId);
-    // SetPosition names the track it means; without one, a player would ignore it.
-    if (!owner || !trackId) return;
-    Message call = newCall(sessionBus(), owner->c_str(), playerPath, playerInterface, "SetPosition");
-    if (call && sd_bus_message_append(call.get(), "ox", trackId->c_str(), microseconds(seconds)) < 0) return;
-    sendWithoutReply(sessionBus(), std::move(call));
+    whenReady([seconds] {
+      std::optional<std::string> trackId;
+      std::optional<std::string> owner = chosenOwner(&trackId);
+      // SetPosition names the track it means; without one, a player would ignore it.
+      if (!owner || !trackId) return;
+      Message call = newCall(sessionBus(), owner->c_str(), playerPath, playerInterface, "SetPosition");
+      if (call && sd_bus_message_append(call.get(), "ox", trackId->c_str(), microseconds(seconds)) < 0) return;
+      sendWithoutReply(sessionBus(), std::move(call));
+    });
   });
 }
 

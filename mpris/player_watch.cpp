@@ -27,9 +27,15 @@ using std::chrono::milliseconds;
 constexpr milliseconds readTimeout{2000};
 constexpr milliseconds readyDeadline{500};
 
-// Reads of the start-up look still unanswered, and the tasks waiting for it.
+// Reads of the start-up look still unanswered.
 int startupReads = 0;
-std::vector<BusTask> waiting;
+
+// The tasks waiting for the start-up look; never destroyed, as the bus thread may
+// use them until the process ends.
+std::vector<BusTask>& waiting() {
+  static auto* tasks = new std::vector<BusTask>;
+  return *tasks;
+}
 
 void markReady() {
   {
@@ -39,7 +45,7 @@ void markReady() {
     state.ready = true;
   }
   std::vector<BusTask> tasks;
-  tasks.swap(waiting);
+  tasks.swap(waiting());
   for (BusTask& task : tasks) task();
 }
 
@@ -249,7 +255,7 @@ void whenReady(BusTask task) {
   if (ready) {
     task();
   } else {
-    waiting.push_back(std::move(task));
+    waiting().push_back(std::move(task));
   }
 }
 

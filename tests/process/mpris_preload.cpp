@@ -1,10 +1,12 @@
 // Test-only, never installed. Preloaded (LD_PRELOAD) into a host by mpris_test.py,
 // so that the shipped bridge library opens the MPRIS service where it opens the
 // service's path: this library's dlopen answers that path with
-// libkelmprisservice.so and forwards every other path to the C library's.
+// libkelmprisservice.so (the build's, or the one KEL_MPRIS_SERVICE names) and
+// forwards every other path to the C library's.
 
 #include <dlfcn.h>
 
+#include <cstdlib>
 #include <cstring>
 
 #include "service/service.h"
@@ -23,7 +25,8 @@ OpenFunction realOpen() {
 // Any thread. Every dlopen of the process comes here first.
 extern "C" __attribute__((visibility("default"))) void* dlopen(const char* path, int mode) {
   if (path != nullptr && std::strcmp(path, kel::servicePath) == 0) {
-    return realOpen()(KEL_MPRIS_SERVICE_FILE, RTLD_NOW | RTLD_LOCAL);
+    const char* service = std::getenv("KEL_MPRIS_SERVICE");
+    return realOpen()(service != nullptr ? service : KEL_MPRIS_SERVICE_FILE, RTLD_NOW | RTLD_LOCAL);
   }
   return realOpen()(path, mode);
 }

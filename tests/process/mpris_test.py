@@ -356,6 +356,21 @@ class MpvSessionTest(unittest.TestCase):
         self.assertTrue(all(r.get("artworkID") == first["artworkID"] for r in result.lines))
 
 
+    def test_one_shot_commands_find_the_player(self):
+        # A command written at once, before the service has looked at the bus.
+        bus = Bus(self)
+        mpv = Mpv(self, bus, track(1))
+        for command, status in (("play", "Playing"), ("pause", "Paused"), ("toggle", "Playing")):
+            with self.subTest(command=command), Sim(program=HOST, env=bridge_env(bus.env)) as bridge:
+                bridge.write(command.encode() + b"\n")
+                bridge.close_stdin()
+                self.assertEqual(bridge.wait(HANG), 0)
+                result = bridge.result()
+                self.assertEqual(len(result.lines), 1)
+                self.assertEqual(result.stderr, b"")
+                wait_until(lambda: (mpv.view() or {}).get("status") == status, what="mpv to be " + status)
+
+
 class ChoiceTest(unittest.TestCase):
     def test_the_player_that_started_playing_last_is_the_one(self):
         bus = Bus(self)
@@ -609,6 +624,38 @@ class MisbehavingPlayerTest(unittest.TestCase):
         bridge.close_stdin()
         self.assertEqual(bridge.wait(HANG), 0)
         self.assertEqual(bridge.result().stderr, b"")
+
+
+class InstallTest(unittest.TestCase):
+    def test_the_installed_service_runs_beside_the_library(self):
+        prefix = tempfile.mkdtemp(prefix="mpris-install-", dir=SCRATCH)
+        self.addCleanup(shutil.rmtree, prefix, ignore_errors=True)
+        subprocess.run([os.environ.get("KEL_CMAKE", "cmake"), "--install", BUILD, "--prefix", prefix],
+                       check=True, capture_output=True, timeout=120)
+        libdir = next(root for root, _, files in os.walk(prefix) if "libkelmediaremote.so.1" in files)
+        service = os.path.join(libdir, "libkelmprisservice.so")
+        self.assertTrue(os.path.isfile(service), sorted(os.listdir(libdir)))
+        dynamic = subprocess.run(["readelf", "-d", service], capture_output=True, text=True, check=True).stdout
+        self.assertIn("Library runpath: [$ORIGIN]", dynamic)
+        symbols = subprocess.run(["nm", "-D", "--defined-only", "--format=posix", service],
+                                 capture_output=True, text=True, check=True).stdout.split("\n")
+        self.assertEqual(sorted(line.split()[0] for line in symbols if line.strip()), sorted([
+            "MRMediaRemoteRegisterForNowPlayingNotifications", "MRMediaRemoteGetNowPlayingInfo",
+            "MRMediaRemoteGetNowPlayingApplicationIsPlaying", "MRMediaRemoteSendCommand",
+            "MRMediaRemoteSetElapsedTime"]))
+        bus = Bus(self)
+        player = TestPlayer(self, bus, "kelinstalled")
+        player.set_player(emit=False, PlaybackStatus=["s", "Playing"], Metadata=metadata("Installed"))
+        host = os.path.join(prefix, "bin", "kel-mediaremote")
+        env = dict(bridge_env(bus.env), KEL_MPRIS_SERVICE=service)
+        with Sim(program=host, env=env) as bridge:
+            bridge.write(b"pause\n")
+            bridge.close_stdin()
+            self.assertEqual(bridge.wait(HANG), 0)
+            result = bridge.result()
+        self.assertEqual(result.stderr, b"")
+        self.assertEqual(result.lines, [{"bundle": "kelinstalled", "playing": True, "title": "Installed"}])
+        player.wait_call({"call": "Pause"})
 
 
 def cpu_ticks(pid):
