@@ -2,10 +2,8 @@
 
 #include "commands/commands.h"
 
-#include <poll.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -17,6 +15,7 @@
 #include "commands/handle_command.h"
 #include "commands/line_reader.h"
 #include "entry/entry.h"
+#include "platform/hang_up.h"
 #include "platform/queue.h"
 #include "publisher/publisher.h"
 
@@ -113,12 +112,9 @@ void readCommands() {
 }
 
 void watchForHangUp() {
-  // Asks for no event: poll then wakes only for a hang-up or an error, such as the
-  // host closing its end of a pipe, even while unread lines remain in it.
+  // The host closing its end counts even while unread lines remain in the pipe.
   submitBackground([] {
-    pollfd input{STDIN_FILENO, 0, 0};
-    while (::poll(&input, 1, -1) < 0 && errno == EINTR) {
-    }
+    waitForHangUp(STDIN_FILENO);
     startWatchdog();
   });
 }

@@ -4,6 +4,25 @@
 
 namespace kel {
 
+#if defined(__APPLE__)
+std::string servicePath() {
+  return mediaRemotePath;
+}
+
+#else
+std::string servicePath() {
+  Dl_info library;
+  std::string folder = ".";
+  if (dladdr(reinterpret_cast<void*>(&bindService), &library) != 0 && library.dli_fname != nullptr) {
+    std::string_view file = library.dli_fname;
+    std::size_t slash = file.rfind('/');
+    if (slash != std::string_view::npos) folder = file.substr(0, slash);
+  }
+  return folder + "/" + std::string(linuxServiceFile);
+}
+
+#endif
+
 void* getNowPlayingInfo = nullptr;
 void* getIsPlaying = nullptr;
 void* sendCommand = nullptr;
@@ -11,7 +30,7 @@ void* setElapsedTime = nullptr;
 
 void* bindService() {
   // The handle is never closed: the entry points are used until the process ends.
-  void* library = dlopen(servicePath, RTLD_LAZY);
+  void* library = dlopen(servicePath().c_str(), RTLD_LAZY);
   if (library == nullptr) return nullptr;
   void* registerEntry = dlsym(library, entryPointNames[0]);
   getNowPlayingInfo = dlsym(library, entryPointNames[1]);

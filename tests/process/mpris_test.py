@@ -1,6 +1,7 @@
-"""The MPRIS service against real players: the bridge, with libkelmprisservice.so as
-its now-playing service, on a private session bus with mpv and its MPRIS plugin,
-and Debian's playerctl as the independent reference. A test double
+"""The MPRIS service against real players: the plain kel-mediaremote, whose bridge
+opens libkelmprisservice.so beside itself as its now-playing service, on a private
+session bus with mpv and its MPRIS plugin, and Debian's playerctl as the
+independent reference. A test double
 (mpris-test-player) plays the players that misbehave.
 
 Every process a test starts is ended by its cleanup, every wait is bounded, and
@@ -25,9 +26,6 @@ BUILD = os.environ.get("KEL_BUILD_DIR", os.path.join(BIN, ".."))
 TEST_PLAYER = os.path.join(BUILD, "tests", "mpris-test-player")
 SCRIPT = os.path.join(BIN, "kel-mediaremote.pl")
 PLUGIN = "/usr/lib/mpv-mpris/mpris.so"
-# Until the bridge opens libkelmprisservice.so beside itself, this test-only
-# library, preloaded, answers its open of the service path with the service.
-PRELOAD = os.path.join(BUILD, "tests", "libkelmprispreload.so")
 
 # Bounds on waiting: what a user would call a hang, not what a change should take.
 HANG = 30 if SANITIZED else 10
@@ -258,13 +256,6 @@ ROOT = "org.mpris.MediaPlayer2"
 PROPERTIES = "org.freedesktop.DBus.Properties"
 
 
-def bridge_env(bus_env):
-    env = dict(bus_env)
-    if os.path.exists(PRELOAD):
-        env["LD_PRELOAD"] = PRELOAD
-    return env
-
-
 class Records:
     """The bridge's records as they arrive, with the moment each was seen."""
 
@@ -316,7 +307,7 @@ class MpvSessionTest(unittest.TestCase):
     def test_records_and_commands_agree_with_playerctl(self):
         bus = Bus(self)
         mpv = Mpv(self, bus, track(1), track(2), track(3))
-        with Sim(program=HOST, env=bridge_env(bus.env)) as bridge:
+        with Sim(program=HOST, env=bus.env) as bridge:
             records = Records(bridge)
             first = records.next(what="the start-up record")
             assert_agrees(self, first, mpv.view())
@@ -361,7 +352,7 @@ class MpvSessionTest(unittest.TestCase):
         bus = Bus(self)
         mpv = Mpv(self, bus, track(1))
         for command, status in (("play", "Playing"), ("pause", "Paused"), ("toggle", "Playing")):
-            with self.subTest(command=command), Sim(program=HOST, env=bridge_env(bus.env)) as bridge:
+            with self.subTest(command=command), Sim(program=HOST, env=bus.env) as bridge:
                 bridge.write(command.encode() + b"\n")
                 bridge.close_stdin()
                 self.assertEqual(bridge.wait(HANG), 0)
@@ -382,7 +373,7 @@ class ChoiceTest(unittest.TestCase):
         first = Mpv(self, bus, track(1))
         second = Mpv(self, bus, track(2))
         self.assertTrue(second.name.startswith("mpv.instance"), second.name)
-        with Sim(program=HOST, env=bridge_env(bus.env)) as bridge:
+        with Sim(program=HOST, env=bus.env) as bridge:
             records = Records(bridge)
             records.next(lambda r: r.get("bundle") == "mpv", "a player at start-up")
             first.play()
@@ -420,7 +411,7 @@ class NoBusTest(unittest.TestCase):
             "an address that is not one": dict(base, DBUS_SESSION_BUS_ADDRESS="bogus:"),
         }
         for name, env in cases.items():
-            with self.subTest(case=name), Sim(program=HOST, env=bridge_env(env)) as bridge:
+            with self.subTest(case=name), Sim(program=HOST, env=env) as bridge:
                 bridge.write(b"play\ntoggle\nnext\nprevious\npause\nseek 3\n")
                 bridge.close_stdin()
                 self.assertEqual(bridge.wait(HANG), 0)
@@ -432,7 +423,7 @@ class NoBusTest(unittest.TestCase):
         bus = Bus(self)
         mpv = Mpv(self, bus, track(1))
         mpv.play()
-        with Sim(program=HOST, env=bridge_env(bus.env)) as bridge:
+        with Sim(program=HOST, env=bus.env) as bridge:
             records = Records(bridge)
             records.next(lambda r: r.get("playing") is True, "mpv playing")
             bus.stop()
@@ -466,7 +457,7 @@ class MisbehavingPlayerTest(unittest.TestCase):
         self.addCleanup(shutil.rmtree, self.scratch, ignore_errors=True)
 
     def start_bridge(self):
-        bridge = Sim(program=HOST, env=bridge_env(self.bus.env))
+        bridge = Sim(program=HOST, env=self.bus.env)
         self.addCleanup(bridge.__exit__)
         return bridge, Records(bridge)
 
@@ -646,9 +637,8 @@ class InstallTest(unittest.TestCase):
         bus = Bus(self)
         player = TestPlayer(self, bus, "kelinstalled")
         player.set_player(emit=False, PlaybackStatus=["s", "Playing"], Metadata=metadata("Installed"))
-        host = os.path.join(prefix, "bin", "kel-mediaremote")
-        env = dict(bridge_env(bus.env), KEL_MPRIS_SERVICE=service)
-        with Sim(program=host, env=env) as bridge:
+        # The installed host, whose bridge opens the service beside itself.
+        with Sim(program=os.path.join(prefix, "bin", "kel-mediaremote"), env=bus.env) as bridge:
             bridge.write(b"pause\n")
             bridge.close_stdin()
             self.assertEqual(bridge.wait(HANG), 0)
@@ -669,7 +659,7 @@ class IdleTest(unittest.TestCase):
     def test_idle_with_a_paused_player_costs_nothing(self):
         bus = Bus(self)
         Mpv(self, bus, track(1))
-        with Sim(program=HOST, env=bridge_env(bus.env)) as bridge:
+        with Sim(program=HOST, env=bus.env) as bridge:
             Records(bridge).next(lambda r: r.get("title") == TRACKS[0][0], "the paused player")
             before = cpu_ticks(bridge.process.pid)
             time.sleep(10)
@@ -684,7 +674,7 @@ class PerlHostTest(unittest.TestCase):
     def test_the_perl_host_runs_against_the_mpris_service(self):
         bus = Bus(self)
         mpv = Mpv(self, bus, track(1), track(2))
-        with Sim(program=SCRIPT, env=bridge_env(bus.env)) as perl:
+        with Sim(program=SCRIPT, env=bus.env) as perl:
             records = Records(perl)
             first = records.next(what="the start-up record")
             assert_agrees(self, first, mpv.view())

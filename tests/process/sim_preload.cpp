@@ -42,7 +42,7 @@ __attribute__((constructor)) void configureSimulator() {
 
 // Any thread. Every dlopen of the process, perl's own included, comes here first.
 extern "C" __attribute__((visibility("default"))) void* dlopen(const char* path, int mode) {
-  if (path != nullptr && std::strcmp(path, kel::servicePath) == 0) {
+  if (path != nullptr && kel::isServicePath(path)) {
     static void* service = realOpen()(KEL_SIM_SERVICE_FILE, RTLD_NOW | RTLD_LOCAL);
     return service;
   }
