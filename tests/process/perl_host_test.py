@@ -114,23 +114,27 @@ class LibraryProblemsTest(unittest.TestCase):
 @unittest.skipIf(SANITIZED, NO_PERL_LOAD)
 class BridgeTest(unittest.TestCase):
     def test_finds_the_library_and_reports_no_service(self):
-        # The service's path does not exist on Linux: the shipped library says so.
+        # Trees without the service library beside the bridge library: the shipped
+        # library says so.
         tree = scratch_dir(self)
         os.makedirs(os.path.join(tree, "bin"))
         os.makedirs(os.path.join(tree, "lib"))
         os.makedirs(os.path.join(tree, "elsewhere", "deeper"))
         installed = shutil.copy(SCRIPT, os.path.join(tree, "bin", "kel-mediaremote"))
+        flat = scratch_dir(self)
+        beside = shutil.copy(SCRIPT, os.path.join(flat, "kel-mediaremote.pl"))
         for name in ("libkelmediaremote.so.1", "libkelplatform.so"):
             shutil.copy(os.path.join(BIN, name), os.path.join(tree, "lib", name))
+            shutil.copy(os.path.join(BIN, name), os.path.join(flat, name))
         # A link from another depth: only the script's real path leads to ../lib.
         link = os.path.join(tree, "elsewhere", "deeper", "kel-mediaremote")
         os.symlink(os.path.join("..", "..", "bin", "kel-mediaremote"), link)
         alone = shutil.copy(SCRIPT, os.path.join(scratch_dir(self), "kel-mediaremote"))
         cases = {
-            "beside": (SCRIPT, []),
+            "beside": (beside, []),
             "in ../lib": (installed, []),
             "through a link": (link, []),
-            "--library": (alone, ["--library", LIBRARY]),
+            "--library": (alone, ["--library", os.path.join(tree, "lib", "libkelmediaremote.so.1")]),
         }
         for name, (script, args) in cases.items():
             with self.subTest(case=name):

@@ -36,8 +36,13 @@ class UnavailableTest(unittest.TestCase):
                 self.check_unavailable(run_sim([], args=["--without", name], duration=10))
 
     def test_user_host_without_the_service(self):
-        # This machine has no MediaRemote: the program a user runs says so.
-        result = run_sim(program=HOST, duration=10)
+        # A tree without the service library beside the bridge library: the program
+        # a user runs says so.
+        tree = tempfile.mkdtemp(prefix="noservice-", dir=SCRATCH)
+        self.addCleanup(shutil.rmtree, tree, ignore_errors=True)
+        for name in ("kel-mediaremote", "libkelmediaremote.so.1", "libkelplatform.so"):
+            shutil.copy2(os.path.join(BIN, name), tree)
+        result = run_sim(program=os.path.join(tree, "kel-mediaremote"), duration=10)
         self.check_unavailable(result)
 
 
@@ -146,9 +151,19 @@ class InstallTest(unittest.TestCase):
         result = run_sim([] if program.endswith("-sim") else None, program=program, args=args, duration=10)
         self.assertEqual((result.raw, result.stderr, result.status), (UNAVAILABLE, b"", 2))
 
+    def check_no_player(self, program, args=()):
+        # The installed tree has the MPRIS service beside the library; without a
+        # session bus it finds no player.
+        runtime = tempfile.mkdtemp(prefix="nobus-", dir=SCRATCH)
+        self.addCleanup(shutil.rmtree, runtime, ignore_errors=True)
+        env = {k: v for k, v in os.environ.items() if k != "DBUS_SESSION_BUS_ADDRESS"}
+        env["XDG_RUNTIME_DIR"] = runtime
+        result = run_sim(program=program, args=args, close_stdin=True, duration=10, env=env)
+        self.assertEqual((result.raw, result.stderr, result.status), (b'{"bundle":null}\n', b"", 0))
+
     def test_installed_hosts_run(self):
         self.assertTrue(os.path.exists(os.path.join(self.prefix, "include", "kelmediaremote.h")))
-        self.check_unavailable(os.path.join(self.prefix, "bin", "kel-mediaremote"))
+        self.check_no_player(os.path.join(self.prefix, "bin", "kel-mediaremote"))
         self.check_unavailable(os.path.join(self.prefix, "bin", "kel-mediaremote-sim"), ["--without", ENTRY_POINTS[3]])
 
     @unittest.skipIf(SANITIZED, "a plain consumer cannot load a sanitized library")
@@ -158,7 +173,7 @@ class InstallTest(unittest.TestCase):
         subprocess.run(["cc", "-std=c11", "-Wall", "-Werror", "-I", os.path.join(self.prefix, "include"),
                         "-o", consumer, os.path.join(os.path.dirname(__file__), "consumer.c"), "-ldl"],
                        check=True, timeout=120)
-        self.check_unavailable(consumer, [os.path.join(self.prefix, "lib", "libkelmediaremote.so.1")])
+        self.check_no_player(consumer, [os.path.join(self.prefix, "lib", "libkelmediaremote.so.1")])
 
 
 if __name__ == "__main__":

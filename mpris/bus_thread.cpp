@@ -1,0 +1,125 @@
+// The bus thread: an sd-event loop that serves the session bus connection and an
+// eventfd through which the entry points hand over work. When nothing happens on
+// the bus, the loop sleeps without a deadline, so an idle service costs no CPU.
+
+#include "mpris/bus_thread.h"
+
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <systemd/sd-bus.h>
+#include <systemd/sd-event.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "mpris/player_watch.h"
+
+namespace kel::mpris {
+namespace {
+
+// Written by startService before the thread starts; read-only afterwards.
+int wakeFd = -1;
+
+// What the other threads handed over; never destroyed, as they may hand over more
+// until the process ends.
+struct Inbox {
+  std::mutex mutex;
+  std::vector<BusTask> tasks;  // guarded by mutex
+};
+
+Inbox& inbox() {
+  static auto* handed = new Inbox;
+  return *handed;
+}
+
+// Bus thread only.
+sd_event* event = nullptr;
+sd_bus* bus = nullptr;
+
+// Bus thread. Runs what the other threads handed over, in order.
+int onWake(sd_event_source*, int fd, std::uint32_t, void*) {
+  std::uint64_t count = 0;
+  while (read(fd, &count, sizeof count) < 0 && errno == EINTR) {
+  }
+  std::vector<BusTask> tasks;
+  {
+    std::lock_guard lock(inbox().mutex);
+    tasks.swap(inbox().tasks);
+  }
+  for (BusTask& task : tasks) task();
+  return 0;
+}
+
+// Bus thread. Connects to the session bus. Without one, the service goes on with
+// no player; sd-bus writes nothing to standard error on the way.
+void connect() {
+  sd_bus* opened = nullptr;
+  if (sd_bus_open_user(&opened) < 0) return;
+  // A closed connection must not end the event loop, let alone the process.
+  sd_bus_set_exit_on_disconnect(opened, 0);
+  if (sd_bus_attach_event(opened, event, SD_EVENT_PRIORITY_NORMAL) < 0) {
+    sd_bus_unref(opened);
+    return;
+  }
+  bus = opened;
+}
+
+// The bus thread, for as long as the process lives.
+void serve() {
+  if (sd_event_new(&event) < 0) return;
+  sd_event_add_io(event, nullptr, wakeFd, EPOLLIN, onWake, nullptr);
+  connect();
+  watchPlayers();
+  sd_event_loop(event);
+}
+
+}  // namespace
+
+void startService() {
+  static std::once_flag started;
+  std::call_once(started, [] {
+    wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    std::thread(serve).detach();
+  });
+}
+
+void runOnBus(BusTask task) {
+  {
+    std::lock_guard lock(inbox().mutex);
+    inbox().tasks.push_back(std::move(task));
+  }
+  std::uint64_t one = 1;
+  while (write(wakeFd, &one, sizeof one) < 0 && errno == EINTR) {
+  }
+}
+
+sd_bus* sessionBus() {
+  return bus;
+}
+
+sd_event* busEvent() {
+  return event;
+}
+
+void dropSessionBus() {
+  if (bus == nullptr) return;
+  sd_bus_detach_event(bus);
+  // Note: the connection is already closed; what it still holds (pending calls'
+  // handlers) goes with it.
+  sd_bus_flush_close_unref(bus);
+  bus = nullptr;
+}
+
+double realtimeNow() {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+}  // namespace kel::mpris

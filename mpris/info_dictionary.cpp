@@ -1,0 +1,73 @@
+#include "mpris/info_dictionary.h"
+
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "mpris/artwork.h"
+
+namespace kel::mpris {
+namespace {
+
+InfoEntry textEntry(std::string text) {
+  InfoEntry entry;
+  entry.kind = InfoKind::string;
+  entry.text = std::move(text);
+  return entry;
+}
+
+InfoEntry realEntry(double value, InfoKind kind = InfoKind::real) {
+  InfoEntry entry;
+  entry.kind = kind;
+  entry.real = value;
+  return entry;
+}
+
+std::string joinArtists(const std::vector<std::string>& artists) {
+  std::string joined;
+  for (const std::string& artist : artists) {
+    if (!joined.empty()) joined += ", ";
+    joined += artist;
+  }
+  return joined;
+}
+
+void addArtwork(const std::string& url, InfoDictionaryImpl& info) {
+  std::shared_ptr<const Bytes> bytes = artworkFor(url);
+  if (bytes == nullptr) return;
+  InfoEntry data;
+  data.kind = InfoKind::bytes;
+  data.bytes = *bytes;
+  info.entries.emplace("kMRMediaRemoteNowPlayingInfoArtworkData", std::move(data));
+  info.entries.emplace("kMRMediaRemoteNowPlayingInfoArtworkIdentifier", textEntry(url));
+  if (std::string_view mime = artworkMIME(*bytes); !mime.empty()) {
+    info.entries.emplace("kMRMediaRemoteNowPlayingInfoArtworkMIMEType", textEntry(std::string(mime)));
+  }
+}
+
+}  // namespace
+
+std::shared_ptr<const InfoDictionaryImpl> buildInfo(const Player& player) {
+  auto info = std::make_shared<InfoDictionaryImpl>();
+  const Metadata& metadata = player.metadata;
+  if (!metadata.present) return info;
+  auto& entries = info->entries;
+  if (metadata.title) entries.emplace("kMRMediaRemoteNowPlayingInfoTitle", textEntry(*metadata.title));
+  if (metadata.artists) entries.emplace("kMRMediaRemoteNowPlayingInfoArtist", textEntry(joinArtists(*metadata.artists)));
+  if (metadata.album) entries.emplace("kMRMediaRemoteNowPlayingInfoAlbum", textEntry(*metadata.album));
+  if (metadata.lengthSeconds) entries.emplace("kMRMediaRemoteNowPlayingInfoDuration", realEntry(*metadata.lengthSeconds));
+  if (player.position) {
+    entries.emplace("kMRMediaRemoteNowPlayingInfoElapsedTime", realEntry(player.position->seconds));
+    entries.emplace("kMRMediaRemoteNowPlayingInfoTimestamp", realEntry(player.position->at, InfoKind::date));
+  }
+  // MediaRemote's rate is the speed the position moves at: 0 unless playing.
+  if (player.status != Status::playing) {
+    entries.emplace("kMRMediaRemoteNowPlayingInfoPlaybackRate", realEntry(0));
+  } else if (player.rate) {
+    entries.emplace("kMRMediaRemoteNowPlayingInfoPlaybackRate", realEntry(*player.rate));
+  }
+  if (metadata.artUrl) addArtwork(*metadata.artUrl, *info);
+  return info;
+}
+
+}  // namespace kel::mpris

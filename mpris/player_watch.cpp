@@ -1,0 +1,262 @@
+// Watching the players. Everything here runs on the bus thread; what it learns goes
+// into the service state under its mutex, and announce tells the bridge.
+
+#include "mpris/player_watch.h"
+
+#include <systemd/sd-bus.h>
+#include <systemd/sd-event.h>
+
+#include <algorithm>
+#include <chrono>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "mpris/announce.h"
+#include "mpris/bus_calls.h"
+#include "mpris/bus_values.h"
+#include "mpris/service_state.h"
+
+namespace kel::mpris {
+namespace {
+
+using std::chrono::milliseconds;
+
+// A player that is slow to describe itself is still read; only the first answers
+// stop waiting for it after readyDeadline.
+constexpr milliseconds readTimeout{2000};
+constexpr milliseconds readyDeadline{500};
+
+// Reads of the start-up look still unanswered.
+int startupReads = 0;
+
+// The tasks waiting for the start-up look; never destroyed, as the bus thread may
+// use them until the process ends.
+std::vector<BusTask>& waiting() {
+  static auto* tasks = new std::vector<BusTask>;
+  return *tasks;
+}
+
+void markReady() {
+  {
+    ServiceState& state = serviceState();
+    std::lock_guard lock(state.mutex);
+    if (state.ready) return;
+    state.ready = true;
+  }
+  std::vector<BusTask> tasks;
+  tasks.swap(waiting());
+  for (BusTask& task : tasks) task();
+}
+
+void startupReadDone() {
+  if (--startupReads == 0) markReady();
+}
+
+// Applies a reply or a signal to the player owner, if it is still there.
+template <typename Read>
+void updatePlayer(const std::string& owner, Read read) {
+  PropertyChanges changes;
+  {
+    ServiceState& state = serviceState();
+    std::lock_guard lock(state.mutex);
+    auto found = state.players.byOwner.find(owner);
+    if (found == state.players.byOwner.end()) return;
+    read(state.players, found->second, changes);
+  }
+  announce(owner, changes, false);
+}
+
+void refreshProperty(const std::string& owner, const char* interface, const char* name, bool startup) {
+  if (startup) ++startupReads;
+  bool isPlayer = interface == std::string_view(playerInterface);
+  getProperty(sessionBus(), owner.c_str(), interface, name, readTimeout,
+              [owner, isPlayer, name = std::string(name), startup](sd_bus_message* reply) {
+                if (isAnswer(reply)) {
+                  updatePlayer(owner, [&](Players& players, Player& player, PropertyChanges& changes) {
+                    readProperty(reply, name, isPlayer, players, player, changes);
+                  });
+                }
+                if (startup) startupReadDone();
+              });
+}
+
+// Reads everything the bridge is shown of a player that just appeared.
+void readPlayer(const std::string& owner, bool startup) {
+  if (startup) ++startupReads;
+  getAllProperties(sessionBus(), owner.c_str(), playerInterface, readTimeout, [owner, startup](sd_bus_message* reply) {
+    if (isAnswer(reply)) {
+      updatePlayer(owner, [&](Players& players, Player& player, PropertyChanges& changes) {
+        readProperties(reply, true, players, player, changes);
+      });
+    }
+    if (startup) startupReadDone();
+  });
+  refreshProperty(owner, rootInterface, "DesktopEntry", startup);
+}
+
+// Records that owner has (or, with newOwner empty, no longer has) the player name
+// name, formerly owned by oldOwner.
+void moveName(const std::string& name, const std::string& oldOwner, const std::string& newOwner, bool startup) {
+  bool appeared = false;
+  {
+    ServiceState& state = serviceState();
+    std::lock_guard lock(state.mutex);
+    auto& byOwner = state.players.byOwner;
+    if (auto old = byOwner.find(oldOwner); !oldOwner.empty() && old != byOwner.end()) {
+      std::erase(old->second.names, name);
+      if (old->second.names.empty()) byOwner.erase(old);
+    }
+    if (!newOwner.empty()) {
+      auto [found, created] = byOwner.try_emplace(newOwner);
+      Player& player = found->second;
+      player.owner = newOwner;
+      if (std::find(player.names.begin(), player.names.end(), name) == player.names.end()) {
+        player.names.push_back(name);
+      }
+      appeared = created;
+    }
+  }
+  if (appeared) readPlayer(newOwner, startup);
+  announce({}, {}, true);
+}
+
+int onNameOwnerChanged(sd_bus_message* message, void*, sd_bus_error*) {
+  const char* name = nullptr;
+  const char* oldOwner = nullptr;
+  const char* newOwner = nullptr;
+  if (sd_bus_message_read(message, "sss", &name, &oldOwner, &newOwner) < 0) return 0;
+  if (!isPlayerName(name)) return 0;
+  moveName(name, oldOwner, newOwner, false);
+  return 0;
+}
+
+int onPropertiesChanged(sd_bus_message* message, void*, sd_bus_error*) {
+  const char* sender = sd_bus_message_get_sender(message);
+  const char* interface = nullptr;
+  if (sender == nullptr || sd_bus_message_read_basic(message, 's', &interface) <= 0) return 0;
+  bool isPlayer = interface == std::string_view(playerInterface);
+  if (!isPlayer && interface != std::string_view(rootInterface)) return 0;
+  std::string owner = sender;
+  bool read = false;
+  updatePlayer(owner, [&](Players& players, Player& player, PropertyChanges& changes) {
+    read = readProperties(message, isPlayer, players, player, changes);
+  });
+  if (!read) return 0;
+  // A property announced as changed without its value is read anew.
+  std::vector<std::string> invalidated;
+  const char* name = nullptr;
+  if (sd_bus_message_enter_container(message, 'a', "s") > 0) {
+    while (sd_bus_message_read_basic(message, 's', &name) > 0) invalidated.emplace_back(name);
+  }
+  for (const std::string& property : invalidated) {
+    bool wanted = isPlayer ? property == "PlaybackStatus" || property == "Rate" || property == "Metadata"
+                           : property == "DesktopEntry";
+    if (wanted) refreshProperty(owner, interface, property.c_str(), false);
+  }
+  return 0;
+}
+
+int onSeeked(sd_bus_message* message, void*, sd_bus_error*) {
+  const char* sender = sd_bus_message_get_sender(message);
+  if (sender == nullptr) return 0;
+  updatePlayer(sender, [&](Players&, Player& player, PropertyChanges& changes) {
+    changes.position = readSeeked(message, player);
+  });
+  return 0;
+}
+
+// Runs after the connection closed, outside sd-bus's own dispatch, so that the
+// connection can go: with it go the players, and the bridge sees no player.
+int onClosed(sd_event_source*, void*) {
+  {
+    ServiceState& state = serviceState();
+    std::lock_guard lock(state.mutex);
+    state.players.byOwner.clear();
+  }
+  dropSessionBus();
+  startupReads = 0;
+  markReady();
+  announce({}, {}, true);
+  return 0;
+}
+
+int onMessage(sd_bus_message* message, void*, sd_bus_error*) {
+  if (sd_bus_message_is_signal(message, "org.freedesktop.DBus.Local", "Disconnected") > 0) {
+    sd_event_add_defer(busEvent(), nullptr, onClosed, nullptr);
+  }
+  return 0;
+}
+
+// A match the bus refused leaves the service with less news, not without a bus.
+int onMatchInstalled(sd_bus_message*, void*, sd_bus_error*) {
+  return 0;
+}
+
+int onDeadline(sd_event_source*, std::uint64_t, void*) {
+  markReady();
+  return 0;
+}
+
+void readPlayersOnBus() {
+  ++startupReads;
+  callBusDaemon(sessionBus(), "ListNames", nullptr, readTimeout, [](sd_bus_message* reply) {
+    std::vector<std::string> names;
+    if (isAnswer(reply) && sd_bus_message_enter_container(reply, 'a', "s") > 0) {
+      const char* name = nullptr;
+      while (sd_bus_message_read_basic(reply, 's', &name) > 0) {
+        if (isPlayerName(name)) names.emplace_back(name);
+      }
+    }
+    for (const std::string& name : names) {
+      ++startupReads;
+      callBusDaemon(sessionBus(), "GetNameOwner", name.c_str(), readTimeout, [name](sd_bus_message* owned) {
+        const char* owner = nullptr;
+        if (isAnswer(owned) && sd_bus_message_read_basic(owned, 's', &owner) > 0) moveName(name, {}, owner, true);
+        startupReadDone();
+      });
+    }
+    startupReadDone();
+  });
+}
+
+}  // namespace
+
+void watchPlayers() {
+  sd_bus* bus = sessionBus();
+  if (bus == nullptr) {
+    markReady();
+    return;
+  }
+  sd_bus_add_filter(bus, nullptr, onMessage, nullptr);
+  // The matches go out before the first look, so that the bus daemon reports every
+  // change after the look.
+  sd_bus_add_match_async(bus, nullptr,
+                         "type='signal',sender='org.freedesktop.DBus',interface='org.freedesktop.DBus',"
+                         "member='NameOwnerChanged',arg0namespace='org.mpris.MediaPlayer2'",
+                         onNameOwnerChanged, onMatchInstalled, nullptr);
+  sd_bus_match_signal_async(bus, nullptr, nullptr, playerPath, propertiesInterface, "PropertiesChanged",
+                            onPropertiesChanged, onMatchInstalled, nullptr);
+  sd_bus_match_signal_async(bus, nullptr, nullptr, playerPath, playerInterface, "Seeked", onSeeked,
+                            onMatchInstalled, nullptr);
+  readPlayersOnBus();
+  sd_event_add_time_relative(busEvent(), nullptr, CLOCK_MONOTONIC,
+                             std::chrono::duration_cast<std::chrono::microseconds>(readyDeadline).count(), 1000,
+                             onDeadline, nullptr);
+}
+
+void whenReady(BusTask task) {
+  bool ready = false;
+  {
+    ServiceState& state = serviceState();
+    std::lock_guard lock(state.mutex);
+    ready = state.ready;
+  }
+  if (ready) {
+    task();
+  } else {
+    waiting().push_back(std::move(task));
+  }
+}
+
+}  // namespace kel::mpris
