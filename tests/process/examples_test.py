@@ -33,9 +33,9 @@ KEY = "kMRMediaRemoteNowPlayingInfo"
 
 
 def load_panel():
-    spec = importlib.util.spec_from_file_location("panel", PANEL)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    found = importlib.util.spec_from_file_location("panel", PANEL)
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     return module
 
 
