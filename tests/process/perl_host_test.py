@@ -11,7 +11,7 @@ import tempfile
 import time
 import unittest
 
-from harness import BIN, HOST, SANITIZED, SCRATCH, Sim, read_calls
+from harness import BIN, HOST, LIBRARY_DIR, SANITIZED, SCRATCH, Sim, read_calls
 
 SCRIPT = os.path.join(BIN, "kel-mediaremote.pl")
 LIBRARY = os.path.join(BIN, "libkelmediaremote.so.1")
@@ -78,7 +78,7 @@ class OptionsTest(unittest.TestCase):
                 elif args[-1] == "--version":
                     self.assertEqual(got.stdout, b"kel-mediaremote 1.0.0\n")
                 else:
-                    self.assertTrue(got.stdout.startswith(b"Usage: kel-mediaremote [--library PATH]\n"))
+                    self.assertTrue(got.stdout.startswith(b"Usage: kel-mediaremote [--once] [--library PATH]\n"))
                     self.assertEqual(got.stderr, b"")
 
 
@@ -92,8 +92,11 @@ class LibraryProblemsTest(unittest.TestCase):
         with open(not_library, "w") as f:
             f.write("not a library\n")
         missing = os.path.join(alone, "missing", "libkelmediaremote.so.1")
+        # The message names both folders it looked in.
+        folder = os.path.realpath(alone)
+        installed = os.path.normpath(os.path.join(folder, LIBRARY_DIR))
         cases = [
-            ([], b"cannot find libkelmediaremote.so.1 beside the program or in ../lib"),
+            ([], b"cannot find libkelmediaremote.so.1 in %s or %s;" % (folder.encode(), installed.encode())),
             (["--library", missing], missing.encode()),
             (["--library=" + not_library], b"cannot load the library: " + not_library.encode()),
         ]
@@ -116,19 +119,21 @@ class BridgeTest(unittest.TestCase):
     def test_finds_the_library_and_reports_no_service(self):
         # The service's path does not exist on Linux: the shipped library says so.
         tree = scratch_dir(self)
+        # An installed tree: the library folder is where the build's install puts it.
+        libdir = os.path.normpath(os.path.join(tree, "bin", LIBRARY_DIR))
         os.makedirs(os.path.join(tree, "bin"))
-        os.makedirs(os.path.join(tree, "lib"))
+        os.makedirs(libdir, exist_ok=True)
         os.makedirs(os.path.join(tree, "elsewhere", "deeper"))
         installed = shutil.copy(SCRIPT, os.path.join(tree, "bin", "kel-mediaremote"))
         for name in ("libkelmediaremote.so.1", "libkelplatform.so"):
-            shutil.copy(os.path.join(BIN, name), os.path.join(tree, "lib", name))
-        # A link from another depth: only the script's real path leads to ../lib.
+            shutil.copy(os.path.join(BIN, name), os.path.join(libdir, name))
+        # A link from another depth: only the script's real path leads to the library.
         link = os.path.join(tree, "elsewhere", "deeper", "kel-mediaremote")
         os.symlink(os.path.join("..", "..", "bin", "kel-mediaremote"), link)
         alone = shutil.copy(SCRIPT, os.path.join(scratch_dir(self), "kel-mediaremote"))
         cases = {
             "beside": (SCRIPT, []),
-            "in ../lib": (installed, []),
+            "in the library folder": (installed, []),
             "through a link": (link, []),
             "--library": (alone, ["--library", LIBRARY]),
         }
