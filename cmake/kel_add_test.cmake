@@ -36,5 +36,5 @@ function(kel_add_process_test file)
     WORKING_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR})
   math(EXPR timeout "600 * ${kel_test_timeout_factor}")
   set_tests_properties(${name} PROPERTIES LABELS process TIMEOUT ${timeout}
-    ENVIRONMENT "KEL_BIN=${PROJECT_BINARY_DIR}/bin;KEL_BUILD_DIR=${PROJECT_BINARY_DIR};KEL_CMAKE=${CMAKE_COMMAND};KEL_TEST_OUTPUT=${PROJECT_BINARY_DIR}/test-output;KEL_SANITIZE=${KEL_SANITIZE};${kel_sanitizer_environment}")
+    ENVIRONMENT "KEL_BIN=${PROJECT_BINARY_DIR}/bin;KEL_BUILD_DIR=${PROJECT_BINARY_DIR};KEL_LIBRARY_DIR=${KEL_LIBRARY_DIR};KEL_CMAKE=${CMAKE_COMMAND};KEL_TEST_OUTPUT=${PROJECT_BINARY_DIR}/test-output;KEL_SANITIZE=${KEL_SANITIZE};${kel_sanitizer_environment}")
 endfunction()

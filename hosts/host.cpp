@@ -1,6 +1,7 @@
 #include "host.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -9,20 +10,51 @@
 
 namespace kel::host {
 
+namespace {
+
+// The path with "." and ".." folded away, and no separator at its end.
+std::string normalized(const std::filesystem::path& path) {
+  std::filesystem::path folded = path.lexically_normal();
+  if (!folded.has_filename() && folded.has_relative_path()) folded = folded.parent_path();
+  return folded.string();
+}
+
+}  // namespace
+
+std::string libraryDirectory() {
+  return normalized(std::filesystem::path(executableDirectory()) / KEL_LIBRARY_DIR);
+}
+
 std::string findBeside(std::string_view name) {
-  std::filesystem::path dir = executableDirectory();
-  for (const auto& candidate : {dir / name, dir / ".." / "lib" / name}) {
+  for (const auto& dir : {normalized(executableDirectory()), libraryDirectory()}) {
     std::error_code error;
-    if (std::filesystem::exists(candidate, error)) return candidate.lexically_normal().string();
+    std::filesystem::path candidate = std::filesystem::path(dir) / name;
+    if (std::filesystem::exists(candidate, error)) return candidate.string();
   }
   return {};
+}
+
+std::string searchedFolders() {
+  std::string beside = normalized(executableDirectory());
+  std::string installed = libraryDirectory();
+  return installed == beside ? beside : beside + " or " + installed;
+}
+
+void closeInput(std::string_view program) {
+  int null = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  if (null < 0 || dup2(null, STDIN_FILENO) < 0) {
+    std::fprintf(stderr, "%.*s: --once: cannot open /dev/null as standard input\n", int(program.size()),
+                 program.data());
+    std::exit(exitCannotLoad);
+  }
+  if (null != STDIN_FILENO) close(null);
 }
 
 void runBridge(std::string_view program, const std::string& libraryPath) {
   std::string path = libraryPath.empty() ? findBeside(KEL_LIBRARY_FILE) : libraryPath;
   if (path.empty()) {
-    std::fprintf(stderr, "%.*s: cannot find %s beside the program or in ../lib; name it with --library PATH\n",
-                 int(program.size()), program.data(), KEL_LIBRARY_FILE);
+    std::fprintf(stderr, "%.*s: cannot find %s in %s; name it with --library PATH\n", int(program.size()),
+                 program.data(), KEL_LIBRARY_FILE, searchedFolders().c_str());
     std::exit(exitCannotLoad);
   }
   void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -38,7 +70,6 @@ void runBridge(std::string_view program, const std::string& libraryPath) {
   run();
   std::exit(0);  // Not reached: the entry never returns.
 }
-
 void answerHelpOrVersion(std::string_view program, std::string_view arg, const char* help) {
   if (arg == "--help" || arg == "-h") {
     std::fputs(help, stdout);

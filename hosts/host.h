@@ -13,8 +13,22 @@ inline constexpr int exitUsage = 64;
 // The folder that holds the running executable.
 std::string executableDirectory();
 
-// The first of the candidates that exists: dir/name, then dir/../lib/name.
+// The folder of an installed tree that holds the libraries: the executable's
+// folder followed by KEL_LIBRARY_DIR, the relative path from the install's binary
+// folder to its library folder (in the build tree both are the same folder).
+std::string libraryDirectory();
+
+// The first of the candidates that exists: name beside the executable, then in
+// libraryDirectory(); empty when neither does.
 std::string findBeside(std::string_view name);
+
+// For "cannot find": the folders findBeside looked in, as "DIR or DIR".
+std::string searchedFolders();
+
+// For --once: standard input becomes /dev/null, so that the bridge reads its end
+// at once and finishes through its own end-of-input path. Exits with
+// exitCannotLoad when /dev/null cannot be opened.
+void closeInput(std::string_view program);
 
 // Loads the library (libraryPath, or the installed one found beside the host) and
 // calls kel_mediaremote_run, which never returns. When the library cannot be loaded

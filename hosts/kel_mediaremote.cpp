@@ -11,7 +11,7 @@ namespace {
 
 constexpr std::string_view program = "kel-mediaremote";
 
-constexpr const char* help = R"(Usage: kel-mediaremote [--library PATH]
+constexpr const char* help = R"(Usage: kel-mediaremote [--once] [--library PATH]
 
 Publishes the system's now-playing state as one JSON object per line on standard
 output, and carries out the commands read as lines from standard input:
@@ -19,8 +19,10 @@ output, and carries out the commands read as lines from standard input:
 The end of standard input ends the program.
 
 Options:
+  --once          print the current state once and exit, as with standard input
+                  closed: kel-mediaremote --once | jq -r .title
   --library PATH  load the bridge library from PATH instead of the one installed
-                  beside this program (or in ../lib)
+                  beside this program (or in )" KEL_LIBRARY_DIR R"()
   --help          show this text and exit
   --version       show the version and exit
 
@@ -33,12 +35,18 @@ loaded; 64 for bad options.
 
 int main(int argc, char** argv) {
   std::string library;
+  bool once = false;
   for (int i = 1; i < argc; ++i) {
     std::string_view arg = argv[i];
     kel::host::answerHelpOrVersion(program, arg, help);
-    if (!kel::host::takeValue(program, argc, argv, i, "--library", library)) {
+    if (arg == "--once") {
+      once = true;
+    } else if (!kel::host::takeValue(program, argc, argv, i, "--library", library)) {
       kel::host::usageError(program, "unknown option " + std::string(arg));
     }
   }
+  // The library ends at the end of its input, so --once is no more than an input
+  // that has already ended; the bridge is the same in both uses.
+  if (once) kel::host::closeInput(program);
   kel::host::runBridge(program, library);
 }

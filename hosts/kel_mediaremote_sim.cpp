@@ -21,7 +21,7 @@ namespace {
 constexpr std::string_view program = "kel-mediaremote-sim";
 
 constexpr const char* help = R"(Usage: kel-mediaremote-sim [--absent | --without NAME] [--scenario FILE]
-                           [--calls FILE] [--library PATH]
+                           [--calls FILE] [--once] [--library PATH]
 
 Runs the bridge against a simulated now-playing service: a small virtual player,
 or, with --scenario, a scripted service for tests. Standard input and output are
@@ -36,6 +36,8 @@ Options:
                    MRMediaRemoteSendCommand, MRMediaRemoteSetElapsedTime
   --scenario FILE  run the steps of FILE (JSON Lines) instead of the virtual player
   --calls FILE     log every call the bridge makes into the service to FILE
+  --once           print the current state once and exit, as with standard
+                   input closed
   --library PATH   load the bridge library from PATH
   --help           show this text and exit
   --version        show the version and exit
@@ -65,12 +67,14 @@ extern "C" __attribute__((visibility("default"))) void* dlopen(const char* path,
 
 int main(int argc, char** argv) {
   std::string library, scenario, calls, without;
-  bool absent = false;
+  bool absent = false, once = false;
   for (int i = 1; i < argc; ++i) {
     std::string_view arg = argv[i];
     kel::host::answerHelpOrVersion(program, arg, help);
     if (arg == "--absent") {
       absent = true;
+    } else if (arg == "--once") {
+      once = true;
     } else if (!kel::host::takeValue(program, argc, argv, i, "--library", library) &&
                !kel::host::takeValue(program, argc, argv, i, "--scenario", scenario) &&
                !kel::host::takeValue(program, argc, argv, i, "--calls", calls) &&
@@ -92,11 +96,17 @@ int main(int argc, char** argv) {
   }
   if (!absent) {
     std::string path = kel::host::findBeside(serviceFile);
-    serviceHandle = path.empty() ? nullptr : realOpen()(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (path.empty()) {
+      std::fprintf(stderr, "%s: cannot find the simulated service %s in %s\n", program.data(), serviceFile.c_str(),
+                   kel::host::searchedFolders().c_str());
+      return kel::host::exitCannotLoad;
+    }
+    serviceHandle = realOpen()(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (serviceHandle == nullptr) {
-      std::fprintf(stderr, "%s: cannot load the simulated service %s\n", program.data(), serviceFile.c_str());
+      std::fprintf(stderr, "%s: cannot load the simulated service: %s\n", program.data(), dlerror());
       return kel::host::exitCannotLoad;
     }
   }
+  if (once) kel::host::closeInput(program);
   kel::host::runBridge(program, library);
 }

@@ -21,6 +21,8 @@ import time
 BIN = os.environ.get("KEL_BIN", os.path.join(os.path.dirname(__file__), "..", "..", "build", "gcc", "bin"))
 SIM = os.path.join(BIN, "kel-mediaremote-sim")
 HOST = os.path.join(BIN, "kel-mediaremote")
+# The relative path from an installed tree's binary folder to its library folder.
+LIBRARY_DIR = os.environ.get("KEL_LIBRARY_DIR", os.path.join("..", "lib"))
 SANITIZED = bool(os.environ.get("KEL_SANITIZE"))
 SCRATCH = os.environ.get("KEL_TEST_OUTPUT") or tempfile.gettempdir()
 SCHEMA_PYTHON = "/usr/bin/python3"  # Debian's, which has python3-jsonschema (scripts/setup)

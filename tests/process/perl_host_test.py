@@ -11,7 +11,7 @@ import tempfile
 import time
 import unittest
 
-from harness import BIN, HOST, SANITIZED, SCRATCH, Sim, read_calls
+from harness import BIN, HOST, LIBRARY_DIR, SANITIZED, SCRATCH, Sim, read_calls
 
 SCRIPT = os.path.join(BIN, "kel-mediaremote.pl")
 LIBRARY = os.path.join(BIN, "libkelmediaremote.so.1")
@@ -78,7 +78,7 @@ class OptionsTest(unittest.TestCase):
                 elif args[-1] == "--version":
                     self.assertEqual(got.stdout, b"kel-mediaremote 1.0.0\n")
                 else:
-                    self.assertTrue(got.stdout.startswith(b"Usage: kel-mediaremote [--library PATH]\n"))
+                    self.assertTrue(got.stdout.startswith(b"Usage: kel-mediaremote [--once] [--library PATH]\n"))
                     self.assertEqual(got.stderr, b"")
 
 
@@ -92,8 +92,11 @@ class LibraryProblemsTest(unittest.TestCase):
         with open(not_library, "w") as f:
             f.write("not a library\n")
         missing = os.path.join(alone, "missing", "libkelmediaremote.so.1")
+        # The message names both folders it looked in.
+        folder = os.path.realpath(alone)
+        installed = os.path.normpath(os.path.join(folder, LIBRARY_DIR))
         cases = [
-            ([], b"cannot find libkelmediaremote.so.1 beside the program or in ../lib"),
+            ([], b"cannot find libkelmediaremote.so.1 in %s or %s;" % (folder.encode(), installed.encode())),
             (["--library", missing], missing.encode()),
             (["--library=" + not_library], b"cannot load the library: " + not_library.encode()),
         ]
@@ -117,24 +120,26 @@ class BridgeTest(unittest.TestCase):
         # Trees without the service library beside the bridge library: the shipped
         # library says so.
         tree = scratch_dir(self)
+        # An installed tree: the library folder is where the build's install puts it.
+        libdir = os.path.normpath(os.path.join(tree, "bin", LIBRARY_DIR))
         os.makedirs(os.path.join(tree, "bin"))
-        os.makedirs(os.path.join(tree, "lib"))
+        os.makedirs(libdir, exist_ok=True)
         os.makedirs(os.path.join(tree, "elsewhere", "deeper"))
         installed = shutil.copy(SCRIPT, os.path.join(tree, "bin", "kel-mediaremote"))
         flat = scratch_dir(self)
         beside = shutil.copy(SCRIPT, os.path.join(flat, "kel-mediaremote.pl"))
         for name in ("libkelmediaremote.so.1", "libkelplatform.so"):
-            shutil.copy(os.path.join(BIN, name), os.path.join(tree, "lib", name))
+            shutil.copy(os.path.join(BIN, name), os.path.join(libdir, name))
             shutil.copy(os.path.join(BIN, name), os.path.join(flat, name))
-        # A link from another depth: only the script's real path leads to ../lib.
+        # A link from another depth: only the script's real path leads to the library.
         link = os.path.join(tree, "elsewhere", "deeper", "kel-mediaremote")
         os.symlink(os.path.join("..", "..", "bin", "kel-mediaremote"), link)
         alone = shutil.copy(SCRIPT, os.path.join(scratch_dir(self), "kel-mediaremote"))
         cases = {
             "beside": (beside, []),
-            "in ../lib": (installed, []),
+            "in the library folder": (installed, []),
             "through a link": (link, []),
-            "--library": (alone, ["--library", os.path.join(tree, "lib", "libkelmediaremote.so.1")]),
+            "--library": (alone, ["--library", os.path.join(libdir, "libkelmediaremote.so.1")]),
         }
         for name, (script, args) in cases.items():
             with self.subTest(case=name):
