@@ -1,5 +1,6 @@
 """Start-up as a host sees it: the unavailable record, the options of both hosts,
-a process that stays in its run loop, the one exported symbol, and the install."""
+a process that stays in its run loop, and the one exported symbol. The install is
+in install_test.py."""
 
 import os
 import shutil
@@ -134,46 +135,6 @@ class SymbolsTest(unittest.TestCase):
         self.assertEqual(names, ["kel_mediaremote_run"])
         soname = subprocess.run(["readelf", "-d", library], capture_output=True, text=True, check=True).stdout
         self.assertIn("Library soname: [libkelmediaremote.so.1]", soname)
-
-
-class InstallTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.prefix = tempfile.mkdtemp(prefix="install-", dir=SCRATCH)
-        subprocess.run([os.environ.get("KEL_CMAKE", "cmake"), "--install", os.environ["KEL_BUILD_DIR"],
-                        "--prefix", cls.prefix], check=True, capture_output=True, timeout=120)
-
-    @classmethod
-    def tearDownClass(cls):
-        shutil.rmtree(cls.prefix, ignore_errors=True)
-
-    def check_unavailable(self, program, args=()):
-        result = run_sim([] if program.endswith("-sim") else None, program=program, args=args, duration=10)
-        self.assertEqual((result.raw, result.stderr, result.status), (UNAVAILABLE, b"", 2))
-
-    def check_no_player(self, program, args=()):
-        # The installed tree has the MPRIS service beside the library; without a
-        # session bus it finds no player.
-        runtime = tempfile.mkdtemp(prefix="nobus-", dir=SCRATCH)
-        self.addCleanup(shutil.rmtree, runtime, ignore_errors=True)
-        env = {k: v for k, v in os.environ.items() if k != "DBUS_SESSION_BUS_ADDRESS"}
-        env["XDG_RUNTIME_DIR"] = runtime
-        result = run_sim(program=program, args=args, close_stdin=True, duration=10, env=env)
-        self.assertEqual((result.raw, result.stderr, result.status), (b'{"bundle":null}\n', b"", 0))
-
-    def test_installed_hosts_run(self):
-        self.assertTrue(os.path.exists(os.path.join(self.prefix, "include", "kelmediaremote.h")))
-        self.check_no_player(os.path.join(self.prefix, "bin", "kel-mediaremote"))
-        self.check_unavailable(os.path.join(self.prefix, "bin", "kel-mediaremote-sim"), ["--without", ENTRY_POINTS[3]])
-
-    @unittest.skipIf(SANITIZED, "a plain consumer cannot load a sanitized library")
-    def test_consumer_of_the_installed_header_runs(self):
-        # A host program as its developer writes one against the installed header.
-        consumer = os.path.join(self.prefix, "consumer")
-        subprocess.run(["cc", "-std=c11", "-Wall", "-Werror", "-I", os.path.join(self.prefix, "include"),
-                        "-o", consumer, os.path.join(os.path.dirname(__file__), "consumer.c"), "-ldl"],
-                       check=True, timeout=120)
-        self.check_no_player(consumer, [os.path.join(self.prefix, "lib", "libkelmediaremote.so.1")])
 
 
 if __name__ == "__main__":
