@@ -171,6 +171,20 @@ class Consumers(unittest.TestCase):
                 self.assertEqual((lines, status, commands), (["unavailable"], 2, []), errors)
 
 
+class QuickStart(unittest.TestCase):
+    def test_the_readmes_program_prints_two_tracks_and_ends(self):
+        with open(os.path.join(ROOT, "README.md")) as f:
+            readme = f.read()
+        section = readme[readme.index("## Two minutes"):]
+        program = re.search(r"```python\n(.*?)```", section, re.S).group(1)
+        self.assertIn('"build/gcc/bin/kel-mediaremote-sim"', program)
+        program = program.replace('"build/gcc/bin/kel-mediaremote-sim"', repr(SIM))
+        result = subprocess.run([sys.executable, "-c", program], capture_output=True, text=True, timeout=HANG)
+        self.assertEqual((result.returncode, result.stdout.splitlines()),
+                         (0, ["Harbour Lights - The Lanterns playing", "Paper Kites - Mira Okafor playing"]),
+                         result.stderr)
+
+
 class PanelFunctions(unittest.TestCase):
     def test_the_extrapolated_position_at_given_instants(self):
         base = {"bundle": "com.example.player", "playing": True, "duration": 300, "elapsed": 10, "rate": 1,
