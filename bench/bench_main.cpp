@@ -15,6 +15,7 @@ int main(int argc, char** argv) {
   if (!kel::bench::sameRecordBothWays()) return 1;
   kel::bench::registerRecordBenchmarks();
   kel::bench::registerCommandBenchmarks();
+  kel::bench::registerFreshMemoryBenchmarks();
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   std::cout.flush();

@@ -39,6 +39,8 @@ void reportAllocations(benchmark::State& state, std::uint64_t before);
 // Registers the benchmarks of record_bench.cpp and commands_bench.cpp.
 void registerRecordBenchmarks();
 void registerCommandBenchmarks();
+// Last of all: they fix malloc's mmap threshold for the rest of the process.
+void registerFreshMemoryBenchmarks();
 
 // Whether the straightforward encoder's record and ours parse to the same JSON
 // value; prints the difference on standard error when they do not.
