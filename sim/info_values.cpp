@@ -1,6 +1,7 @@
 #include "sim/info_values.h"
 
 #include <cmath>
+#include <fstream>
 #include <limits>
 #include <utility>
 
@@ -33,10 +34,24 @@ std::string readReal(const Json& json, double& real) {
   return "takes a number or \"nan\", \"inf\" or \"-inf\"";
 }
 
+// The whole content of the file at path, within the size that {"bytes": N} allows.
+// Real cover images are megabytes of incompressible bytes, which a scenario line
+// cannot carry in bulk.
+bool readFileBytes(const std::string& path, std::vector<std::uint8_t>& bytes) {
+  std::ifstream file(path, std::ios::binary | std::ios::ate);
+  if (!file) return false;
+  std::streamoff size = file.tellg();
+  if (size < 0 || size > maxGeneratedBytes) return false;
+  bytes.resize(static_cast<std::size_t>(size));
+  file.seekg(0);
+  return bool(file.read(reinterpret_cast<char*>(bytes.data()), size));
+}
+
 std::string readTypedForm(const Json& json, InfoEntry& entry) {
   const auto* member = onlyMember(json);
   if (member == nullptr) {
-    return "a typed value is an object of one member: \"real\", \"date\", \"bytes\", \"base64\" or \"other\"";
+    return "a typed value is an object of one member: \"real\", \"date\", \"bytes\", \"base64\", \"file\" or "
+           "\"other\"";
   }
   const auto& [form, value] = *member;
   if (form == "real" || form == "date") {
@@ -59,6 +74,14 @@ std::string readTypedForm(const Json& json, InfoEntry& entry) {
   if (form == "base64") {
     if (!value.is_string() || !decodeBase64(value.get_ref<const std::string&>(), entry.bytes)) {
       return "\"base64\" takes a string of Base64 text";
+    }
+    entry.kind = InfoKind::bytes;
+    return {};
+  }
+  if (form == "file") {
+    if (!value.is_string() || !readFileBytes(value.get_ref<const std::string&>(), entry.bytes)) {
+      return "\"file\" takes the path of a readable file of at most " + std::to_string(maxGeneratedBytes) +
+             " bytes";
     }
     entry.kind = InfoKind::bytes;
     return {};

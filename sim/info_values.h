@@ -20,7 +20,8 @@ namespace kel::sim {
 
 // A value: a string, a boolean, an integer literal within 64 bits (signed), any
 // other number as a real, or one of the typed forms {"real": X}, {"date": X},
-// {"bytes": N}, {"base64": "..."} and {"other": true}. null is not a value.
+// {"bytes": N}, {"base64": "..."}, {"file": "PATH"} and {"other": true}. null is
+// not a value.
 std::string readInfoEntry(const nlohmann::json& json, InfoEntry& entry);
 
 // null (no dictionary) or an object from keys to values.

@@ -79,6 +79,8 @@ TEST(ScenarioReaderTest, RejectsMalformedLinesNamingTheLine) {
       {infoLine(R"({"real": "NaN"})"), "\"real\" takes a number"}, {infoLine(R"({"date": true})"), "\"date\" takes"},
       {infoLine(R"({"bytes": -1})"), "\"bytes\" takes a count"}, {infoLine(R"({"bytes": 1.5})"), "\"bytes\" takes"},
       {infoLine(R"({"bytes": 67108865})"), "\"bytes\" takes a count"}, {infoLine(R"({"other": 1})"), "\"other\" takes"},
+      {infoLine(R"({"file": "/nonexistent/cover.jpg"})"), "\"file\" takes the path of a readable file"},
+      {infoLine(R"({"file": 1})"), "\"file\" takes"}, {infoLine(R"({"file": "/"})"), "\"file\" takes"},
   };
   // Base64 with a pad missing, misplaced or hiding set bits, whitespace, or the URL-safe digits.
   for (const char* text : {"abc", "ab=c", "a b=", "TQ=\\n", "TR==", "TWF=", "T===", "TQ==TQ==", "TW-A", "TW_A"}) {

@@ -1,0 +1,25 @@
+// kel-bench: the Google Benchmark runner, with the core's own checks first.
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <iostream>
+
+#include "bench_support.h"
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 64;
+  // A ratio against the straightforward encoder means something only when both
+  // write the same record.
+  if (!kel::bench::sameRecordBothWays()) return 1;
+  kel::bench::registerRecordBenchmarks();
+  kel::bench::registerCommandBenchmarks();
+  kel::bench::registerFreshMemoryBenchmarks();
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  std::cout.flush();
+  std::fflush(nullptr);
+  // The command reader still blocks on its pipe: leave without destructors.
+  _exit(0);
+}

@@ -1,0 +1,91 @@
+#include "bench_support.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <iostream>
+#include <random>
+#include <string>
+
+namespace kel::bench {
+namespace {
+
+InfoEntry text(std::string value) {
+  InfoEntry entry;
+  entry.kind = InfoKind::string;
+  entry.text = std::move(value);
+  return entry;
+}
+
+InfoEntry real(double value, InfoKind kind = InfoKind::real) {
+  InfoEntry entry;
+  entry.kind = kind;
+  entry.real = value;
+  return entry;
+}
+
+SelectorResult objectResult(Object object) {
+  SelectorResult result;
+  result.kind = SelectorResult::Kind::object;
+  result.object = object;
+  return result;
+}
+
+}  // namespace
+
+InfoDictionaryImpl makeInfo(std::size_t artworkBytes) {
+  InfoDictionaryImpl info;
+  auto& entries = info.entries;
+  entries.emplace("kMRMediaRemoteNowPlayingInfoTitle", text("Blue in Green"));
+  entries.emplace("kMRMediaRemoteNowPlayingInfoArtist", text("Miles Davis"));
+  entries.emplace("kMRMediaRemoteNowPlayingInfoAlbum", text("Kind of Blue"));
+  entries.emplace("kMRMediaRemoteNowPlayingInfoDuration", real(337.2));
+  entries.emplace("kMRMediaRemoteNowPlayingInfoElapsedTime", real(12.5));
+  entries.emplace("kMRMediaRemoteNowPlayingInfoPlaybackRate", real(1.0));
+  entries.emplace("kMRMediaRemoteNowPlayingInfoTimestamp", real(1733594434.625, InfoKind::date));
+  if (artworkBytes > 0) {
+    // Cover images are compressed, so their bytes look random; a fixed seed keeps
+    // the runs comparable.
+    InfoEntry data;
+    data.kind = InfoKind::bytes;
+    data.bytes.resize(artworkBytes);
+    std::mt19937_64 random(20241207);
+    for (std::uint8_t& byte : data.bytes) byte = static_cast<std::uint8_t>(random() >> 56);
+    entries.emplace("kMRMediaRemoteNowPlayingInfoArtworkData", std::move(data));
+    entries.emplace("kMRMediaRemoteNowPlayingInfoArtworkMIMEType", text("image/jpeg"));
+    entries.emplace("kMRMediaRemoteNowPlayingInfoArtworkIdentifier", text("7D3F0A2C"));
+  }
+  return info;
+}
+
+void registerPlayer() {
+  // The registry keeps pointers: the objects live as long as the process.
+  static ObjectImpl client, path, request;
+  if (client.selectors.empty()) {
+    SelectorResult bundle;
+    bundle.kind = SelectorResult::Kind::string;
+    bundle.text = "com.example.player";
+    client.selectors.emplace("bundleIdentifier", bundle);
+    path.selectors.emplace("client", objectResult(&client));
+    request.selectors.emplace("localNowPlayingPlayerPath", objectResult(&path));
+  }
+  registerClass("MRNowPlayingRequest", &request);
+}
+
+StdoutToNull::StdoutToNull() {
+  std::cout.flush();
+  std::fflush(stdout);
+  saved = dup(STDOUT_FILENO);
+  int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  dup2(null, STDOUT_FILENO);
+  close(null);
+}
+
+StdoutToNull::~StdoutToNull() {
+  std::fflush(stdout);
+  dup2(saved, STDOUT_FILENO);
+  close(saved);
+}
+
+}  // namespace kel::bench
