@@ -77,7 +77,7 @@ namespace {
 
 // The kernels this processor runs, slowest first.
 struct KernelList {
-  std::array<const Base64Kernel*, 3> kernels{};
+  std::array<const Base64Kernel*, 4> kernels{};
   std::size_t count = 0;
 };
 
@@ -88,6 +88,7 @@ KernelList runnableKernels() {
   X86Features cpu = x86Features();
   if (cpu.avx2) list.kernels[list.count++] = &avx2Base64;
   if (cpu.avx512Vbmi) list.kernels[list.count++] = &avx512VbmiBase64;
+  if (cpu.avx512Vbmi2) list.kernels[list.count++] = &avx512Vbmi2Base64;
 #endif
   return list;
 }

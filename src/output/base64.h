@@ -26,7 +26,8 @@ struct Base64Kernel {
 extern const Base64Kernel scalarBase64;
 
 // The kernels this build can run on this processor, the scalar one first and
-// the fastest last: AVX2 and AVX-512 VBMI ones on x86-64 processors that have them.
+// the fastest last: on x86-64 those for AVX2, AVX-512 VBMI and AVX-512 VBMI2 that
+// the processor has.
 std::span<const Base64Kernel* const> base64Kernels();
 
 // The kernel that the functions below use. It starts, from the library's load,

@@ -21,6 +21,7 @@ X86Features x86Features();
 
 extern const Base64Kernel avx2Base64;
 extern const Base64Kernel avx512VbmiBase64;
+extern const Base64Kernel avx512Vbmi2Base64;
 
 // Entry m is the pshufb control that spreads 8 chars (source bytes 0-7) to
 // 8 + popcount(m) bytes, a backslash (source byte 8) before each char whose bit
@@ -40,22 +41,23 @@ constexpr std::array<SpreadControl, 256> makeSlashSpread() {
 }
 alignas(64) inline constexpr std::array<SpreadControl, 256> slashSpread = makeSlashSpread();
 
-// Writes 16 chars with a backslash before each "/" (bit i of mask set for char
-// i), and returns the end. Stores 16 bytes per 8 chars, so up to 8 bytes past
-// the end: the caller leaves room that later text overwrites.
+// Writes the 8 chars in bytes 0-7 of source, which holds backslashes in bytes
+// 8-15, with a backslash before each char whose bit is set in mask; returns the
+// end. Stores 16 bytes, so up to 8 past the end: the caller leaves room that
+// later text overwrites.
+[[gnu::target("avx2,popcnt"), gnu::always_inline]] inline char* spreadEight(__m128i source, unsigned mask,
+                                                                           char* out) {
+  __m128i control = _mm_load_si128(reinterpret_cast<const __m128i*>(slashSpread[mask].data()));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_shuffle_epi8(source, control));
+  return out + 8 + __builtin_popcount(mask);
+}
+
+// The same for 16 chars and the 16 bits of mask.
 [[gnu::target("avx2,popcnt"), gnu::always_inline]] inline char* spreadSixteen(__m128i chars, unsigned mask,
                                                                              char* out) {
   const __m128i backslashes = _mm_set1_epi8('\\');
-  // Each half of the chars with the backslashes behind it, as the table expects.
-  const __m128i halves[2] = {_mm_unpacklo_epi64(chars, backslashes), _mm_unpackhi_epi64(chars, backslashes)};
-  for (const __m128i& half : halves) {
-    unsigned eight = mask & 0xFF;
-    __m128i control = _mm_load_si128(reinterpret_cast<const __m128i*>(slashSpread[eight].data()));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_shuffle_epi8(half, control));
-    out += 8 + __builtin_popcount(eight);
-    mask >>= 8;
-  }
-  return out;
+  out = spreadEight(_mm_unpacklo_epi64(chars, backslashes), mask & 0xFF, out);
+  return spreadEight(_mm_unpackhi_epi64(chars, backslashes), mask >> 8 & 0xFF, out);
 }
 
 }  // namespace kel

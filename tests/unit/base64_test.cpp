@@ -147,9 +147,9 @@ TEST(Base64Test, ListsTheVectorKernelsThatTheProcessorsFlagsAllow) {
   };
 #if defined(__x86_64__)
   EXPECT_EQ(listed("avx2"), has("avx2") && has("popcnt")) << flags;
-  EXPECT_EQ(listed("avx512vbmi"),
-            has("avx512f") && has("avx512bw") && has("avx512vl") && has("avx512vbmi") && has("popcnt"))
-      << flags;
+  bool vbmi = has("avx512f") && has("avx512bw") && has("avx512vl") && has("avx512vbmi") && has("popcnt");
+  EXPECT_EQ(listed("avx512vbmi"), vbmi) << flags;
+  EXPECT_EQ(listed("avx512vbmi2"), vbmi && has("avx512_vbmi2") && has("bmi2")) << flags;
 #else
   EXPECT_EQ(base64Kernels().size(), 1u);
 #endif
