@@ -1,5 +1,7 @@
-// The AVX-512 VBMI kernel: 48 bytes to 64 chars per step, with byte permutes
-// across the whole register (vpermb) and a bit-field gather (vpmultishiftqb).
+// The AVX-512 kernels: 48 bytes to 64 chars per step, with byte permutes across
+// the whole register (vpermb) and a bit-field gather (vpmultishiftqb). The VBMI
+// one escapes "/" with the shared 8-char table; the VBMI2 one with vpexpandb,
+// which measured over twice as fast on a 4 MiB picture.
 #include "output/base64_x86.h"
 
 // g++ 12 takes the deliberately undefined pass-through operand of the unmasked
