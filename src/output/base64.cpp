@@ -3,6 +3,10 @@
 #include <array>
 #include <atomic>
 
+#if defined(__x86_64__)
+#include "output/base64_x86.h"
+#endif
+
 namespace kel {
 namespace {
 
@@ -65,18 +69,41 @@ char* encodeScalar(std::span<const std::uint8_t> bytes, char* out, bool escapeSl
   return escapeSlash ? encodeScalarAs<true>(bytes, out) : encodeScalarAs<false>(bytes, out);
 }
 
-constexpr std::array<const Base64Kernel*, 1> kernels = {&scalarBase64};
-
-// Note: atomic only so that a test forcing a kernel is no data race; the kernel
-// is chosen before any encoding that matters.
-std::atomic<const Base64Kernel*> activeKernel{&scalarBase64};
-
 }  // namespace
 
 const Base64Kernel scalarBase64 = {"scalar", countSlashesScalar, encodeScalar};
 
+namespace {
+
+// The kernels this processor runs, slowest first.
+struct KernelList {
+  std::array<const Base64Kernel*, 4> kernels{};
+  std::size_t count = 0;
+};
+
+KernelList runnableKernels() {
+  KernelList list;
+  list.kernels[list.count++] = &scalarBase64;
+#if defined(__x86_64__)
+  X86Features cpu = x86Features();
+  if (cpu.avx2) list.kernels[list.count++] = &avx2Base64;
+  if (cpu.avx512Vbmi) list.kernels[list.count++] = &avx512VbmiBase64;
+  if (cpu.avx512Vbmi2) list.kernels[list.count++] = &avx512Vbmi2Base64;
+#endif
+  return list;
+}
+
+// Chosen once, as the library loads: the fastest kernel is the last listed.
+const KernelList kernelList = runnableKernels();
+
+// Note: atomic only so that a test forcing a kernel is no data race; the kernel
+// is chosen before any encoding that matters.
+std::atomic<const Base64Kernel*> activeKernel{kernelList.kernels[kernelList.count - 1]};
+
+}  // namespace
+
 std::span<const Base64Kernel* const> base64Kernels() {
-  return kernels;
+  return {kernelList.kernels.data(), kernelList.count};
 }
 
 const Base64Kernel& base64Kernel() {

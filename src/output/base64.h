@@ -25,11 +25,13 @@ struct Base64Kernel {
 // The portable kernel, always built.
 extern const Base64Kernel scalarBase64;
 
-// The kernels this build can run on this processor, the scalar one first.
+// The kernels this build can run on this processor, the scalar one first and
+// the fastest last: on x86-64 those for AVX2, AVX-512 VBMI and AVX-512 VBMI2 that
+// the processor has.
 std::span<const Base64Kernel* const> base64Kernels();
 
-// The kernel that the functions below use. It starts as the fastest kernel built,
-// which for now is the scalar one.
+// The kernel that the functions below use. It starts, from the library's load,
+// as the fastest one this processor can run.
 const Base64Kernel& base64Kernel();
 // Makes the functions below use kernel. For tests and benchmarks that force one.
 void useBase64Kernel(const Base64Kernel& kernel);

@@ -2,7 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <fstream>
 #include <random>
+#include <sstream>
+#include <string>
+#include <vector>
 
 namespace kel {
 namespace {
@@ -56,6 +61,99 @@ TEST(Base64Test, EncodesTheRfc4648VectorsAndEveryLengthAndByteValueAsTheReferenc
     for (auto& byte : inputs.emplace_back(n / 2)) byte = std::uint8_t(random() | (n % 2 ? random() | random() : 0));
   }
   for (const auto& bytes : inputs) expectEncodes(bytes, reference(bytes));
+}
+
+// Encodes bytes with every kernel forced in turn, plain and escaped, into buffers
+// with a sentinel after the room promised, and compares with the scalar kernel.
+void expectMatchesScalar(std::span<const std::uint8_t> bytes) {
+  const Base64Kernel& saved = base64Kernel();
+  for (bool escape : {false, true}) {
+    useBase64Kernel(scalarBase64);
+    std::size_t size = escape ? base64EscapedSize(bytes) : base64Size(bytes.size());
+    std::string expected(size, '\0');
+    char* end = (escape ? encodeBase64Escaped : encodeBase64)(bytes, expected.data());
+    ASSERT_EQ(std::size_t(end - expected.data()), size);
+    for (const Base64Kernel* kernel : base64Kernels()) {
+      useBase64Kernel(*kernel);
+      EXPECT_EQ(kernel->countSlashes(bytes), scalarBase64.countSlashes(bytes)) << kernel->name << " " << bytes.size();
+      ASSERT_EQ(escape ? base64EscapedSize(bytes) : base64Size(bytes.size()), size) << kernel->name;
+      std::string buffer(size + 64, '\x55');
+      end = (escape ? encodeBase64Escaped : encodeBase64)(bytes, buffer.data());
+      EXPECT_EQ(std::size_t(end - buffer.data()), size) << kernel->name << " " << bytes.size();
+      EXPECT_TRUE(buffer.compare(0, size, expected) == 0) << kernel->name << " " << bytes.size() << " " << escape;
+      EXPECT_EQ(buffer.find_first_not_of('\x55', size), std::string::npos) << kernel->name << " " << bytes.size();
+    }
+  }
+  useBase64Kernel(saved);
+}
+
+std::vector<std::uint8_t> randomBytes(std::size_t size, std::mt19937& random) {
+  std::vector<std::uint8_t> bytes(size);
+  for (auto& byte : bytes) byte = std::uint8_t(random());
+  return bytes;
+}
+
+TEST(Base64Test, EveryKernelWritesWhatTheScalarOneDoesForEveryLengthUpTo1000) {
+  std::mt19937 random(7);
+  for (std::size_t n = 0; n <= 1000; ++n) {
+    std::vector<std::uint8_t> bytes = randomBytes(n, random);
+    expectMatchesScalar(bytes);
+    // All bits set: every sextet is "/".
+    std::vector<std::uint8_t> slashes(n, 0xFF);
+    ASSERT_EQ(scalarBase64.countSlashes(slashes), n / 3 * 4 + (n % 3 > 0) + (n % 3 > 1));
+    expectMatchesScalar(slashes);
+    // The bits that would make a "/" cleared: no sextet of a whole group has six
+    // set bits once the top bit of each byte and the low bit of each third byte
+    // are clear.
+    for (std::size_t i = 0; i < n; ++i) bytes[i] &= i % 3 == 2 ? 0x7E : 0x7F;
+    ASSERT_EQ(scalarBase64.countSlashes(bytes), 0u);
+    expectMatchesScalar(bytes);
+  }
+}
+
+TEST(Base64Test, EveryKernelWritesWhatTheScalarOneDoesForLargeRandomBuffers) {
+  std::mt19937 random(11);
+  constexpr std::size_t mebibyte = 1 << 20;
+  for (std::size_t size : {std::size_t{65537}, mebibyte + 5, 4 * mebibyte - 1, 4 * mebibyte, 4 * mebibyte + 1,
+                           4 * mebibyte + 2}) {
+    expectMatchesScalar(randomBytes(size, random));
+  }
+}
+
+TEST(Base64Test, StartsWithTheFastestKernelThisProcessorRuns) {
+  ASSERT_FALSE(base64Kernels().empty());
+  EXPECT_EQ(base64Kernels().front(), &scalarBase64);
+  EXPECT_EQ(&base64Kernel(), base64Kernels().back()) << base64Kernel().name;
+}
+
+// A broken detection would fall back to a slower kernel and every other test
+// would still pass; the kernel list must match what Linux reports of the processor.
+TEST(Base64Test, ListsTheVectorKernelsThatTheProcessorsFlagsAllow) {
+#if !defined(__linux__)
+  GTEST_SKIP() << "reads /proc/cpuinfo";
+#else
+  std::ifstream cpuinfo("/proc/cpuinfo");
+  std::string line, flags;
+  while (std::getline(cpuinfo, line)) {
+    if (line.rfind("flags", 0) == 0) {
+      flags = line.substr(line.find(':') + 1) + " ";
+      break;
+    }
+  }
+  auto has = [&](const char* flag) { return flags.find(" " + std::string(flag) + " ") != std::string::npos; };
+  auto listed = [](std::string_view name) {
+    return std::any_of(base64Kernels().begin(), base64Kernels().end(),
+                       [&](const Base64Kernel* kernel) { return kernel->name == name; });
+  };
+#if defined(__x86_64__)
+  EXPECT_EQ(listed("avx2"), has("avx2") && has("popcnt")) << flags;
+  bool vbmi = has("avx512f") && has("avx512bw") && has("avx512vl") && has("avx512vbmi") && has("popcnt");
+  EXPECT_EQ(listed("avx512vbmi"), vbmi) << flags;
+  EXPECT_EQ(listed("avx512vbmi2"), vbmi && has("avx512_vbmi2") && has("bmi2")) << flags;
+#else
+  EXPECT_EQ(base64Kernels().size(), 1u);
+#endif
+#endif
 }
 
 }  // namespace

@@ -1,0 +1,63 @@
+#pragma once
+// The x86-64 Base64 kernels, what they need of the processor, and the table
+// their escaping shares. Built only for x86-64; each kernel's code is compiled
+// for its own instruction set, everything else for baseline x86-64.
+
+#include "output/base64.h"
+
+#include <immintrin.h>
+
+#include <array>
+
+namespace kel {
+
+// What this processor runs and the OS saves the registers of.
+struct X86Features {
+  bool avx2 = false;        // AVX2 and POPCNT; YMM state.
+  bool avx512Vbmi = false;  // AVX-512 F, BW, VL and VBMI, and POPCNT; ZMM and opmask state.
+  bool avx512Vbmi2 = false; // As avx512Vbmi, and VBMI2 and BMI2.
+};
+X86Features x86Features();
+
+extern const Base64Kernel avx2Base64;
+extern const Base64Kernel avx512VbmiBase64;
+extern const Base64Kernel avx512Vbmi2Base64;
+
+// Entry m is the pshufb control that spreads 8 chars (source bytes 0-7) to
+// 8 + popcount(m) bytes, a backslash (source byte 8) before each char whose bit
+// is set in m. The bytes after those are don't-cares.
+using SpreadControl = std::array<std::uint8_t, 16>;
+constexpr std::array<SpreadControl, 256> makeSlashSpread() {
+  std::array<SpreadControl, 256> table{};
+  for (unsigned mask = 0; mask < 256; ++mask) {
+    unsigned at = 0;
+    for (std::uint8_t i = 0; i < 8; ++i) {
+      if (mask >> i & 1) table[mask][at++] = 8;
+      table[mask][at++] = i;
+    }
+    while (at < 16) table[mask][at++] = 0x80;
+  }
+  return table;
+}
+alignas(64) inline constexpr std::array<SpreadControl, 256> slashSpread = makeSlashSpread();
+
+// Writes the 8 chars in bytes 0-7 of source, which holds backslashes in bytes
+// 8-15, with a backslash before each char whose bit is set in mask; returns the
+// end. Stores 16 bytes, so up to 8 past the end: the caller leaves room that
+// later text overwrites.
+[[gnu::target("avx2,popcnt"), gnu::always_inline]] inline char* spreadEight(__m128i source, unsigned mask,
+                                                                           char* out) {
+  __m128i control = _mm_load_si128(reinterpret_cast<const __m128i*>(slashSpread[mask].data()));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_shuffle_epi8(source, control));
+  return out + 8 + __builtin_popcount(mask);
+}
+
+// The same for 16 chars and the 16 bits of mask.
+[[gnu::target("avx2,popcnt"), gnu::always_inline]] inline char* spreadSixteen(__m128i chars, unsigned mask,
+                                                                             char* out) {
+  const __m128i backslashes = _mm_set1_epi8('\\');
+  out = spreadEight(_mm_unpacklo_epi64(chars, backslashes), mask & 0xFF, out);
+  return spreadEight(_mm_unpackhi_epi64(chars, backslashes), mask >> 8 & 0xFF, out);
+}
+
+}  // namespace kel
