@@ -6,6 +6,7 @@
 #include <iostream>
 
 #include "bench_support.h"
+#include "output/base64.h"
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
@@ -13,9 +14,11 @@ int main(int argc, char** argv) {
   // A ratio against the straightforward encoder means something only when both
   // write the same record.
   if (!kel::bench::sameRecordBothWays()) return 1;
+  // The kernel the library chose at start-up, which is the one the targets are for.
+  benchmark::AddCustomContext("base64Kernel", kel::base64Kernel().name);
   kel::bench::registerRecordBenchmarks();
+  kel::bench::registerBase64Benchmarks();
   kel::bench::registerCommandBenchmarks();
-  kel::bench::registerFreshMemoryBenchmarks();
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   std::cout.flush();

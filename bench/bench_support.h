@@ -36,11 +36,10 @@ std::uint64_t allocationCount();
 // Sets the counter "allocations" to the allocations per iteration since before.
 void reportAllocations(benchmark::State& state, std::uint64_t before);
 
-// Registers the benchmarks of record_bench.cpp and commands_bench.cpp.
+// Registers the benchmarks of record_bench.cpp, base64_bench.cpp and commands_bench.cpp.
 void registerRecordBenchmarks();
+void registerBase64Benchmarks();
 void registerCommandBenchmarks();
-// Last of all: they fix malloc's mmap threshold for the rest of the process.
-void registerFreshMemoryBenchmarks();
 
 // Whether the straightforward encoder's record and ours parse to the same JSON
 // value; prints the difference on standard error when they do not.

@@ -3,7 +3,6 @@
 // kernel, against a memcpy of the same line and the straightforward encoder; and
 // without artwork, with the heap allocations it makes.
 
-#include <malloc.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -42,17 +41,12 @@ const std::string& artworkLine() {
   return line;
 }
 
-// fresh: every line buffer is new memory from the system, as in the running
-// bridge, where records come seconds apart from the queue's thread and malloc
-// hands the freed megabytes back in between: a fixed mmap threshold makes every
-// buffer an mmap of its own. Otherwise malloc reuses the freed buffer, which is
-// the encoding and writing alone.
-void stateRecord4MiB(benchmark::State& state, const Base64Kernel* kernel, bool fresh) {
+// The line buffer is kept from one line to the next, as in the running bridge,
+// so this is the building and writing of the line without first-touch page faults.
+void stateRecord4MiB(benchmark::State& state, const Base64Kernel* kernel) {
   const Base64Kernel& previous = base64Kernel();
   useBase64Kernel(*kernel);
   registerPlayer();
-  // Note: once fixed, the threshold stays for the process, so these run last.
-  if (fresh) mallopt(M_MMAP_THRESHOLD, 128 * 1024);
   const InfoDictionaryImpl& info = artworkInfo();
   std::uint64_t before = 0;
   {
@@ -132,21 +126,12 @@ void recordWithoutArtwork(benchmark::State& state) {
 
 void registerRecordBenchmarks() {
   for (const Base64Kernel* kernel : base64Kernels()) {
-    benchmark::RegisterBenchmark((std::string("StateRecord4MiB/") + kernel->name).c_str(), stateRecord4MiB, kernel,
-                                 false)
+    benchmark::RegisterBenchmark((std::string("StateRecord4MiB/") + kernel->name).c_str(), stateRecord4MiB, kernel)
         ->Unit(benchmark::kMillisecond);
   }
   benchmark::RegisterBenchmark("Memcpy", memcpyOfLine)->Unit(benchmark::kMillisecond);
   benchmark::RegisterBenchmark("Nlohmann4MiB", nlohmann4MiB)->Unit(benchmark::kMillisecond);
   benchmark::RegisterBenchmark("RecordWithoutArtwork", recordWithoutArtwork);
-}
-
-void registerFreshMemoryBenchmarks() {
-  for (const Base64Kernel* kernel : base64Kernels()) {
-    benchmark::RegisterBenchmark((std::string("StateRecord4MiBFreshMemory/") + kernel->name).c_str(),
-                                 stateRecord4MiB, kernel, true)
-        ->Unit(benchmark::kMillisecond);
-  }
 }
 
 bool sameRecordBothWays() {

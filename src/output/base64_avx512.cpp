@@ -95,7 +95,9 @@ constexpr std::size_t stepReads = 64;
   // Leave 24 bytes, 32 chars, for the scalar tail to write over the overshoot.
   for (; bytes.size() - i >= stepBytes + 24; i += stepBytes) {
     __m512i chars = toChars(sextets(bytes.data() + i));
-    std::uint64_t mask = _mm512_cmpeq_epi8_mask(chars, _mm512_set1_epi8('/'));
+    // Note: the mask goes to a general register whole; clang otherwise moves its
+    // halves through the stack into a vector register, a stall on every step.
+    std::uint64_t mask = _cvtmask64_u64(_mm512_cmpeq_epi8_mask(chars, _mm512_set1_epi8('/')));
     out = expandThirtyTwo(chars, std::uint32_t(mask), out);
     out = expandThirtyTwo(_mm512_castsi256_si512(_mm512_extracti64x4_epi64(chars, 1)), std::uint32_t(mask >> 32), out);
   }

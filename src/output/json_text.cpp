@@ -109,14 +109,16 @@ std::string_view scalarText(Number value, NumberBuffer& buffer) {
   return {buffer.data(), static_cast<std::size_t>(result.ptr - buffer.data())};
 }
 
-std::size_t valueSize(const Value& value) {
+// bound: Base64 text counted as if every char were an escaped "/", which needs
+// no pass over its bytes.
+std::size_t valueSize(const Value& value, bool bound) {
   return std::visit(
-      [](const auto& item) -> std::size_t {
+      [bound](const auto& item) -> std::size_t {
         using Item = std::decay_t<decltype(item)>;
         if constexpr (std::is_same_v<Item, std::string_view>) {
           return stringSize(item);
         } else if constexpr (std::is_same_v<Item, Base64Text>) {
-          return 2 + base64EscapedSize(item.bytes);
+          return 2 + (bound ? 2 * base64Size(item.bytes.size()) : base64EscapedSize(item.bytes));
         } else {
           NumberBuffer buffer;
           return scalarText(item, buffer).size();
@@ -147,17 +149,29 @@ char* writeValue(const Value& value, char* out) {
 
 }  // namespace
 
-std::optional<std::size_t> jsonTextSize(const Record& record) {
+namespace {
+
+std::optional<std::size_t> textSize(const Record& record, bool bound) {
   std::span<const Member> members = record.view();
   std::size_t size = 2;  // The braces.
   for (const Member& member : members) {
     if (auto real = std::get_if<double>(&member.value); real && !std::isfinite(*real)) {
       return std::nullopt;
     }
-    size += stringSize(member.name) + 1 + valueSize(member.value);
+    size += stringSize(member.name) + 1 + valueSize(member.value, bound);
   }
   if (!members.empty()) size += members.size() - 1;  // The commas.
   return size;
+}
+
+}  // namespace
+
+std::optional<std::size_t> jsonTextSize(const Record& record) {
+  return textSize(record, false);
+}
+
+std::optional<std::size_t> jsonTextRoom(const Record& record) {
+  return textSize(record, true);
 }
 
 char* formatJsonText(const Record& record, char* out) {

@@ -6,6 +6,7 @@
 // is always valid UTF-8.
 //
 //   if (auto size = jsonTextSize(record)) formatJsonText(record, buffer);
+//   if (auto room = jsonTextRoom(record)) end = formatJsonText(record, buffer);
 //   std::optional<std::string> text = jsonText(record);  // For tests.
 
 #include <cstddef>
@@ -20,8 +21,14 @@ namespace kel {
 // that is NaN or infinite, which JSON cannot express.
 std::optional<std::size_t> jsonTextSize(const Record& record);
 
-// Writes record's JSON text to out, which has room for jsonTextSize(record) chars,
-// and returns the end of the text. Only for records that have a JSON text.
+// Room enough for record's JSON text, found without reading any Base64 bytes
+// (their text counted as if each char were an escaped "/"); nothing when
+// jsonTextSize is nothing.
+std::optional<std::size_t> jsonTextRoom(const Record& record);
+
+// Writes record's JSON text to out, which has room for jsonTextSize(record) chars
+// (or jsonTextRoom), and returns the end of the text. Only for records that have
+// a JSON text.
 char* formatJsonText(const Record& record, char* out);
 
 // The JSON text in a string of its own. Allocates; for tests and benchmarks.

@@ -6,7 +6,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
-#include <memory>
+#include <mutex>
 #include <span>
 
 #include "output/json_text.h"
@@ -18,6 +18,12 @@ namespace {
 // line never left, and a later line would be glued to the cut one. Atomic only
 // because ThreadSanitizer does not see stdio's lock.
 std::atomic<bool> outputFailed = false;
+
+// The buffer lines are built in, kept from one line to the next, and its size.
+// Never freed at exit, which may come while a line is being built.
+std::mutex lineLock;
+char* lineBuffer = nullptr;
+std::size_t lineCapacity = 0;
 
 // Writes every byte to fd, however the kernel splits the writes. An interrupted
 // write is retried and a full non-blocking descriptor waited for, so neither cuts
@@ -40,14 +46,26 @@ bool writeAll(int fd, std::span<const char> bytes) {
 }  // namespace
 
 bool writeLine(const Record& record) {
-  std::optional<std::size_t> size = jsonTextSize(record);
-  if (!size) return false;
-  // The whole line goes into one buffer sized once: lines with artwork run to
-  // several megabytes, and nothing may copy or grow them on the way out. Left
-  // uninitialised: every byte is written below.
-  std::size_t lineSize = *size + 1;
-  std::unique_ptr<char[]> line(new char[lineSize]);
-  *formatJsonText(record, line.get()) = '\n';
+  // The room is found without a pass over the artwork: its Base64 text is written
+  // once, straight into the line. Only the pages the text fills are touched.
+  std::optional<std::size_t> room = jsonTextRoom(record);
+  if (!room) return false;
+  std::size_t lineRoom = *room + 1;
+  std::lock_guard<std::mutex> bufferHeld(lineLock);
+  // The whole line goes into one buffer, and the buffer is kept for the next
+  // line: lines with artwork run to megabytes, new memory costs more in
+  // first-touch page faults than building the line in it, and nothing may copy
+  // or grow a line on the way out. Left uninitialised: every byte is written below.
+  if (lineCapacity < lineRoom) {
+    // Rounded up, so that the next picture, a little larger, fits as well.
+    std::size_t step = lineRoom > (std::size_t{1} << 20) ? std::size_t{1} << 20 : std::size_t{4} << 10;
+    lineCapacity = (lineRoom + step - 1) / step * step;
+    delete[] lineBuffer;
+    lineBuffer = new char[lineCapacity];
+  }
+  char* end = formatJsonText(record, lineBuffer);
+  *end++ = '\n';
+  std::size_t lineSize = static_cast<std::size_t>(end - lineBuffer);
   // Note: the standard-output lock makes the line one step for every other writer,
   // including the exit, which takes the same lock, so no line is ever interleaved
   // or cut. Whatever the host left in stdio's buffer goes first, to keep order.
@@ -55,7 +73,7 @@ bool writeLine(const Record& record) {
   bool written = false;
   if (!outputFailed) {
     std::fflush(stdout);
-    written = writeAll(STDOUT_FILENO, {line.get(), lineSize});
+    written = writeAll(STDOUT_FILENO, {lineBuffer, lineSize});
     outputFailed = !written;
   }
   funlockfile(stdout);

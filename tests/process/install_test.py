@@ -68,6 +68,12 @@ class InstallTest(unittest.TestCase):
         for name in ("CMAKE_C_COMPILER", "CMAKE_CXX_COMPILER", "CMAKE_BUILD_TYPE", "KEL_SANITIZE", "KEL_WERROR"):
             if cache.get(name):
                 configure.append("-D%s=%s" % (name, cache[name]))
+        # CMake starts a tree afresh when its compiler changes, and then drops the
+        # options given with that configure; so a tree of other compilers goes.
+        if os.path.exists(os.path.join(cls.tree, "CMakeCache.txt")):
+            kept = read_cache(cls.tree)
+            if any(kept.get(name) != cache.get(name) for name in ("CMAKE_C_COMPILER", "CMAKE_CXX_COMPILER")):
+                shutil.rmtree(cls.tree)
         run(configure, timeout=BUILD_TIMEOUT)
         run([CMAKE, "--build", cls.tree, "-j", str(os.cpu_count() or 2)], timeout=BUILD_TIMEOUT)
         cls.destdir = os.path.join(cls.scratch, "destdir")

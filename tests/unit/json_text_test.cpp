@@ -20,6 +20,13 @@ std::string valueText(Value value) {
   record.set("v", value);
   std::string text = jsonText(record).value_or(""), buffer(text.size() + 8, '\x55');
   EXPECT_EQ(jsonTextSize(record).value_or(0), text.size());
+  // The room a line is built in: the size itself, but for Base64 text.
+  std::size_t room = jsonTextRoom(record).value_or(0);
+  if (std::holds_alternative<Base64Text>(value)) {
+    EXPECT_GE(room, text.size());
+  } else {
+    EXPECT_EQ(room, text.size());
+  }
   if (!text.empty()) formatJsonText(record, buffer.data());
   EXPECT_TRUE(buffer == text + std::string(8, '\x55')) << "another text, or one past its size";
   readback::log("json_text_test", record, text);
@@ -84,6 +91,30 @@ TEST(JsonStringTest, ReplacesEachMaximalIllFormedSubpartWithOneReplacementCharac
     std::string input(random() % 25, '\0');
     for (char& c : input) c = char(random() | (random() % 256 < 200 ? 0x80 : 0));
     valueText(std::string_view(input));
+  }
+}
+
+TEST(JsonBase64Test, FitsTheRoomFoundWithoutReadingTheBytesWhateverTheirSlashes) {
+  // Bytes of all bits set are Base64 text of "/" only, each written as "\/": the
+  // most room a text can take, all of it when no "=" pads it. Then bytes with no
+  // "/" at all, and random ones.
+  std::mt19937 random(5);
+  for (std::size_t n = 0; n < 200; ++n) {
+    std::vector<std::uint8_t> full(n, 0xFF), none(n, 0), mixed(n);
+    for (auto& byte : mixed) byte = static_cast<std::uint8_t>(random());
+    for (const auto* bytes : {&full, &none, &mixed}) {
+      Record record;
+      record.set("artwork", Base64Text{*bytes});
+      std::size_t room = jsonTextRoom(record).value_or(0), size = jsonTextSize(record).value_or(0);
+      std::string buffer(room + 8, '\x55');
+      char* end = formatJsonText(record, buffer.data());
+      EXPECT_EQ(std::size_t(end - buffer.data()), size) << n;
+      EXPECT_EQ(buffer.substr(room), std::string(8, '\x55')) << "written past the room, " << n;
+      if (bytes == &full && n % 3 == 0) {
+        EXPECT_EQ(room, size) << n;
+      }
+      if (n % 50 == 1) valueText(Base64Text{*bytes});
+    }
   }
 }
 
