@@ -9,41 +9,17 @@
 #include <string>
 
 namespace kel::bench {
-namespace {
-
-InfoEntry text(std::string value) {
-  InfoEntry entry;
-  entry.kind = InfoKind::string;
-  entry.text = std::move(value);
-  return entry;
-}
-
-InfoEntry real(double value, InfoKind kind = InfoKind::real) {
-  InfoEntry entry;
-  entry.kind = kind;
-  entry.real = value;
-  return entry;
-}
-
-SelectorResult objectResult(Object object) {
-  SelectorResult result;
-  result.kind = SelectorResult::Kind::object;
-  result.object = object;
-  return result;
-}
-
-}  // namespace
 
 InfoDictionaryImpl makeInfo(std::size_t artworkBytes) {
   InfoDictionaryImpl info;
   auto& entries = info.entries;
-  entries.emplace("kMRMediaRemoteNowPlayingInfoTitle", text("Blue in Green"));
-  entries.emplace("kMRMediaRemoteNowPlayingInfoArtist", text("Miles Davis"));
-  entries.emplace("kMRMediaRemoteNowPlayingInfoAlbum", text("Kind of Blue"));
-  entries.emplace("kMRMediaRemoteNowPlayingInfoDuration", real(337.2));
-  entries.emplace("kMRMediaRemoteNowPlayingInfoElapsedTime", real(12.5));
-  entries.emplace("kMRMediaRemoteNowPlayingInfoPlaybackRate", real(1.0));
-  entries.emplace("kMRMediaRemoteNowPlayingInfoTimestamp", real(1733594434.625, InfoKind::date));
+  entries.emplace("kMRMediaRemoteNowPlayingInfoTitle", textEntry("Blue in Green"));
+  entries.emplace("kMRMediaRemoteNowPlayingInfoArtist", textEntry("Miles Davis"));
+  entries.emplace("kMRMediaRemoteNowPlayingInfoAlbum", textEntry("Kind of Blue"));
+  entries.emplace("kMRMediaRemoteNowPlayingInfoDuration", realEntry(337.2));
+  entries.emplace("kMRMediaRemoteNowPlayingInfoElapsedTime", realEntry(12.5));
+  entries.emplace("kMRMediaRemoteNowPlayingInfoPlaybackRate", realEntry(1.0));
+  entries.emplace("kMRMediaRemoteNowPlayingInfoTimestamp", realEntry(1733594434.625, InfoKind::date));
   if (artworkBytes > 0) {
     // Cover images are compressed, so their bytes look random; a fixed seed keeps
     // the runs comparable.
@@ -53,8 +29,8 @@ InfoDictionaryImpl makeInfo(std::size_t artworkBytes) {
     std::mt19937_64 random(20241207);
     for (std::uint8_t& byte : data.bytes) byte = static_cast<std::uint8_t>(random() >> 56);
     entries.emplace("kMRMediaRemoteNowPlayingInfoArtworkData", std::move(data));
-    entries.emplace("kMRMediaRemoteNowPlayingInfoArtworkMIMEType", text("image/jpeg"));
-    entries.emplace("kMRMediaRemoteNowPlayingInfoArtworkIdentifier", text("7D3F0A2C"));
+    entries.emplace("kMRMediaRemoteNowPlayingInfoArtworkMIMEType", textEntry("image/jpeg"));
+    entries.emplace("kMRMediaRemoteNowPlayingInfoArtworkIdentifier", textEntry("7D3F0A2C"));
   }
   return info;
 }

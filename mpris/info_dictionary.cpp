@@ -9,20 +9,6 @@
 namespace kel::mpris {
 namespace {
 
-InfoEntry textEntry(std::string text) {
-  InfoEntry entry;
-  entry.kind = InfoKind::string;
-  entry.text = std::move(text);
-  return entry;
-}
-
-InfoEntry realEntry(double value, InfoKind kind = InfoKind::real) {
-  InfoEntry entry;
-  entry.kind = kind;
-  entry.real = value;
-  return entry;
-}
-
 std::string joinArtists(const std::vector<std::string>& artists) {
   std::string joined;
   for (const std::string& artist : artists) {

@@ -40,13 +40,6 @@ ObjectImpl* keep(std::unique_ptr<ObjectImpl> object) {
   return kept.back().get();
 }
 
-SelectorResult objectResult(Object object) {
-  SelectorResult result;
-  result.kind = SelectorResult::Kind::object;
-  result.object = object;
-  return result;
-}
-
 }  // namespace
 
 SimState& simState() {

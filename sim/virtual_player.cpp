@@ -100,20 +100,6 @@ void post(Player& p, std::string_view name) {
   }
 }
 
-InfoEntry stringEntry(const std::string& text) {
-  InfoEntry entry;
-  entry.kind = InfoKind::string;
-  entry.text = text;
-  return entry;
-}
-
-InfoEntry realEntry(InfoKind kind, double real) {
-  InfoEntry entry;
-  entry.kind = kind;
-  entry.real = real;
-  return entry;
-}
-
 // Sets the position to elapsed as of now, hands the service a new info dictionary,
 // and wakes the player's thread to post and to wait for the new end of the track.
 void restamp(Player& p, double elapsed) {
@@ -124,20 +110,20 @@ void restamp(Player& p, double elapsed) {
   const Track& track = p.tracks[p.index];
   auto info = std::make_shared<InfoDictionaryImpl>();
   auto& entries = info->entries;
-  entries["kMRMediaRemoteNowPlayingInfoTitle"] = stringEntry(track.title);
-  entries["kMRMediaRemoteNowPlayingInfoArtist"] = stringEntry(track.artist);
-  entries["kMRMediaRemoteNowPlayingInfoAlbum"] = stringEntry(track.album);
-  entries["kMRMediaRemoteNowPlayingInfoDuration"] = realEntry(InfoKind::real, track.duration);
-  entries["kMRMediaRemoteNowPlayingInfoElapsedTime"] = realEntry(InfoKind::real, elapsed);
-  entries["kMRMediaRemoteNowPlayingInfoPlaybackRate"] = realEntry(InfoKind::real, p.playing ? 1.0 : 0.0);
+  entries["kMRMediaRemoteNowPlayingInfoTitle"] = textEntry(track.title);
+  entries["kMRMediaRemoteNowPlayingInfoArtist"] = textEntry(track.artist);
+  entries["kMRMediaRemoteNowPlayingInfoAlbum"] = textEntry(track.album);
+  entries["kMRMediaRemoteNowPlayingInfoDuration"] = realEntry(track.duration);
+  entries["kMRMediaRemoteNowPlayingInfoElapsedTime"] = realEntry(elapsed);
+  entries["kMRMediaRemoteNowPlayingInfoPlaybackRate"] = realEntry(p.playing ? 1.0 : 0.0);
   entries["kMRMediaRemoteNowPlayingInfoTimestamp"] =
-      realEntry(InfoKind::date, Seconds(p.wallStamp.time_since_epoch()).count());
+      realEntry(Seconds(p.wallStamp.time_since_epoch()).count(), InfoKind::date);
   InfoEntry artwork;
   artwork.kind = InfoKind::bytes;
   artwork.bytes = track.artwork;
   entries["kMRMediaRemoteNowPlayingInfoArtworkData"] = std::move(artwork);
-  entries["kMRMediaRemoteNowPlayingInfoArtworkIdentifier"] = stringEntry(track.artworkID);
-  entries["kMRMediaRemoteNowPlayingInfoArtworkMIMEType"] = stringEntry("image/png");
+  entries["kMRMediaRemoteNowPlayingInfoArtworkIdentifier"] = textEntry(track.artworkID);
+  entries["kMRMediaRemoteNowPlayingInfoArtworkMIMEType"] = textEntry("image/png");
 
   SimState& state = simState();
   state.info = std::move(info);

@@ -43,7 +43,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (const auto* real = std::get_if<double>(&member.value)) finite = finite && std::isfinite(*real);
   }
   check(jsonTextSize(record).has_value() == finite, "a text exactly when every double is finite");
+  check(jsonTextRoom(record).has_value() == finite, "room exactly when there is a text");
   if (!finite) return 0;
+  check(*jsonTextRoom(record) >= *jsonTextSize(record), "the room a line is built in holds its text");
 
   fuzz::ParsedMembers parsed = fuzz::readBack(record);
   check(parsed.size() == record.count, "one parsed member for each member");

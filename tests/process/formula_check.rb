@@ -17,8 +17,8 @@ class Formula
     Kel::RECORDED["head"] = { "url" => url, "options" => options.transform_keys(&:to_s).transform_values(&:to_s) }
   end
 
-  def self.depends_on(spec)
-    Kel::RECORDED["depends_on"] << (spec.is_a?(Hash) ? spec.to_h { |k, v| [k.to_s, v.to_s] } : spec.to_s)
+  def self.depends_on(requirement)
+    Kel::RECORDED["depends_on"] << (requirement.is_a?(Hash) ? requirement.to_h { |k, v| [k.to_s, v.to_s] } : requirement.to_s)
   end
 
   def self.test(&block) = Kel::RECORDED["test"] = !block.nil?

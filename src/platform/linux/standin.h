@@ -7,6 +7,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/class_lookup.h"
@@ -40,6 +41,29 @@ struct SelectorResult {
   Object object = nullptr;
   std::string text;
 };
+
+// The entries and results that the stand-ins' users build most.
+inline InfoEntry textEntry(std::string text) {
+  InfoEntry entry;
+  entry.kind = InfoKind::string;
+  entry.text = std::move(text);
+  return entry;
+}
+
+// A number of kind real, or a date in seconds since 1970.
+inline InfoEntry realEntry(double value, InfoKind kind = InfoKind::real) {
+  InfoEntry entry;
+  entry.kind = kind;
+  entry.real = value;
+  return entry;
+}
+
+inline SelectorResult objectResult(Object object) {
+  SelectorResult result;
+  result.kind = SelectorResult::Kind::object;
+  result.object = object;
+  return result;
+}
 
 // A class or an instance: the selectors it responds to and what each returns.
 // Note: like a class of the Objective-C runtime, an object handed to the registry
