@@ -18,7 +18,9 @@ std::uint32_t groupBits(const std::uint8_t* p) {
   return std::uint32_t{p[0]} << 16 | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]};
 }
 
-std::size_t countSlashesScalar(std::span<const std::uint8_t> bytes) {
+}  // namespace
+
+std::size_t countBase64Slashes(std::span<const std::uint8_t> bytes) {
   const std::uint8_t* p = bytes.data();
   std::size_t whole = bytes.size() / 3 * 3;
   std::size_t count = 0;
@@ -34,6 +36,8 @@ std::size_t countSlashesScalar(std::span<const std::uint8_t> bytes) {
   if (rest == 2) count += ((p[whole] & 3u) << 4 | unsigned{p[whole + 1]} >> 4) == slash;
   return count;
 }
+
+namespace {
 
 template <bool escapeSlash>
 char* put(char* out, std::uint32_t sextet) {
@@ -71,7 +75,7 @@ char* encodeScalar(std::span<const std::uint8_t> bytes, char* out, bool escapeSl
 
 }  // namespace
 
-const Base64Kernel scalarBase64 = {"scalar", countSlashesScalar, encodeScalar};
+const Base64Kernel scalarBase64 = {"scalar", encodeScalar};
 
 namespace {
 
@@ -115,7 +119,7 @@ void useBase64Kernel(const Base64Kernel& kernel) {
 }
 
 std::size_t base64EscapedSize(std::span<const std::uint8_t> bytes) {
-  return base64Size(bytes.size()) + base64Kernel().countSlashes(bytes);
+  return base64Size(bytes.size()) + countBase64Slashes(bytes);
 }
 
 char* encodeBase64(std::span<const std::uint8_t> bytes, char* out) {

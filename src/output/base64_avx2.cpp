@@ -44,12 +44,6 @@ constexpr std::size_t stepReads = 28;
   return unsigned(_mm256_movemask_epi8(_mm256_cmpeq_epi8(sextets, _mm256_set1_epi8(63))));
 }
 
-[[gnu::target("avx2,popcnt")]] std::size_t countSlashesAvx2(std::span<const std::uint8_t> bytes) {
-  std::size_t i = 0, count = 0;
-  for (; bytes.size() - i >= stepReads; i += stepBytes) count += std::size_t(__builtin_popcount(slashMask(sextets(bytes.data() + i))));
-  return count + scalarBase64.countSlashes(bytes.subspan(i));
-}
-
 [[gnu::target("avx2,popcnt")]] char* encodeAvx2(std::span<const std::uint8_t> bytes, char* out, bool escapeSlash) {
   std::size_t i = 0;
   if (escapeSlash) {
@@ -70,6 +64,6 @@ constexpr std::size_t stepReads = 28;
 
 }  // namespace
 
-const Base64Kernel avx2Base64 = {"avx2", countSlashesAvx2, encodeAvx2};
+const Base64Kernel avx2Base64 = {"avx2", encodeAvx2};
 
 }  // namespace kel

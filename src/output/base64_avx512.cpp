@@ -43,17 +43,6 @@ constexpr std::size_t stepReads = 64;
   return _mm512_permutexvar_epi8(sextets, _mm512_load_si512(alphabet));
 }
 
-[[KEL_AVX512]] std::size_t countSlashesAvx512(std::span<const std::uint8_t> bytes) {
-  std::size_t i = 0, count = 0;
-  const __m512i six = _mm512_set1_epi8(63);
-  for (; bytes.size() - i >= stepReads; i += stepBytes) {
-    // All six low bits set.
-    __mmask64 slashes = _mm512_cmpeq_epi8_mask(_mm512_and_si512(sextets(bytes.data() + i), six), six);
-    count += std::size_t(__builtin_popcountll(slashes));
-  }
-  return count + scalarBase64.countSlashes(bytes.subspan(i));
-}
-
 [[KEL_AVX512]] char* encodeAvx512(std::span<const std::uint8_t> bytes, char* out, bool escapeSlash) {
   std::size_t i = 0;
   if (escapeSlash) {
@@ -106,7 +95,7 @@ constexpr std::size_t stepReads = 64;
 
 }  // namespace
 
-const Base64Kernel avx512VbmiBase64 = {"avx512vbmi", countSlashesAvx512, encodeAvx512};
-const Base64Kernel avx512Vbmi2Base64 = {"avx512vbmi2", countSlashesAvx512, encodeAvx512Vbmi2};
+const Base64Kernel avx512VbmiBase64 = {"avx512vbmi", encodeAvx512};
+const Base64Kernel avx512Vbmi2Base64 = {"avx512vbmi2", encodeAvx512Vbmi2};
 
 }  // namespace kel

@@ -75,7 +75,6 @@ void expectMatchesScalar(std::span<const std::uint8_t> bytes) {
     ASSERT_EQ(std::size_t(end - expected.data()), size);
     for (const Base64Kernel* kernel : base64Kernels()) {
       useBase64Kernel(*kernel);
-      EXPECT_EQ(kernel->countSlashes(bytes), scalarBase64.countSlashes(bytes)) << kernel->name << " " << bytes.size();
       ASSERT_EQ(escape ? base64EscapedSize(bytes) : base64Size(bytes.size()), size) << kernel->name;
       std::string buffer(size + 64, '\x55');
       end = (escape ? encodeBase64Escaped : encodeBase64)(bytes, buffer.data());
@@ -100,13 +99,13 @@ TEST(Base64Test, EveryKernelWritesWhatTheScalarOneDoesForEveryLengthUpTo1000) {
     expectMatchesScalar(bytes);
     // All bits set: every sextet is "/".
     std::vector<std::uint8_t> slashes(n, 0xFF);
-    ASSERT_EQ(scalarBase64.countSlashes(slashes), n / 3 * 4 + (n % 3 > 0) + (n % 3 > 1));
+    ASSERT_EQ(countBase64Slashes(slashes), n / 3 * 4 + (n % 3 > 0) + (n % 3 > 1));
     expectMatchesScalar(slashes);
     // The bits that would make a "/" cleared: no sextet of a whole group has six
     // set bits once the top bit of each byte and the low bit of each third byte
     // are clear.
     for (std::size_t i = 0; i < n; ++i) bytes[i] &= i % 3 == 2 ? 0x7E : 0x7F;
-    ASSERT_EQ(scalarBase64.countSlashes(bytes), 0u);
+    ASSERT_EQ(countBase64Slashes(bytes), 0u);
     expectMatchesScalar(bytes);
   }
 }
