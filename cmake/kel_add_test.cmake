@@ -1,4 +1,13 @@
-find_package(GTest REQUIRED)
+# GoogleTest: the system's, or, for a target the system has no build of (the
+# macOS cross build, aarch64 under emulation), built here from Debian's sources.
+set(KEL_GTEST_SOURCE_DIR "" CACHE PATH "GoogleTest's source tree, to build it for the target instead of finding it.")
+if(KEL_GTEST_SOURCE_DIR)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+  add_subdirectory(${KEL_GTEST_SOURCE_DIR} ${PROJECT_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
+else()
+  find_package(GTest REQUIRED)
+endif()
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 
 # Under the sanitizers a finding ends the process with a failure, whichever path

@@ -1,35 +1,39 @@
-# CMake toolchain for the macOS cross build on Linux: one architecture per
-# configure, Debian's clang 14 and ld64.lld, libc++ 14's headers, and the sysroot
-# that scripts/macos-cross assembles (Apple's open-source headers and libSystem
-# stub from the Zig package, our own CoreFoundation, Foundation, libobjc and
-# libc++ declarations and stubs). Use it through scripts/macos-cross, which
-# passes:
-#   KEL_MACOS_ARCH   arm64 or x86_64
-#   KEL_MACOS_SDK    the assembled sysroot for that architecture
+# CMake toolchain for building on Linux what a Mac builds: it supplies only what
+# Xcode supplies there (compilers, linker, lipo, the SDK), and leaves everything
+# else to the project's presets, as on a Mac: the architectures (both in one
+# configure), the deployment target, the build type. Debian's LLVM 19 clang and
+# ld64.lld, libc++ 19's headers, and a sysroot that scripts/macos-cross assembles
+# (Apple's open-source headers and libSystem stub from the Zig package, our own
+# CoreFoundation, Foundation, libobjc and libc++ declarations and stubs).
+# Use it through scripts/macos-cross, whose presets pass:
+#   KEL_MACOS_HOST   arm64 or x86_64: the processor of the Mac being played,
+#                    which a Mac's CMake takes as CMAKE_SYSTEM_PROCESSOR
+#   KEL_MACOS_SDK    the assembled sysroot
+# clang makes a universal file from several -arch flags by running lipo, which
+# scripts/macos-cross puts on the PATH as llvm-lipo.
 # Note: Zig's own compiler and linker are never used: its linker exports libc++
 # internals and ignores exported-symbols lists.
 
-if(NOT KEL_MACOS_ARCH MATCHES "^(arm64|x86_64)$")
-  message(FATAL_ERROR "macos-cross: set KEL_MACOS_ARCH to arm64 or x86_64 (got '${KEL_MACOS_ARCH}')")
+if(NOT KEL_MACOS_HOST MATCHES "^(arm64|x86_64)$")
+  message(FATAL_ERROR "macos-cross: set KEL_MACOS_HOST to arm64 or x86_64 (got '${KEL_MACOS_HOST}')")
 endif()
 if(NOT EXISTS "${KEL_MACOS_SDK}/usr/lib/libSystem.tbd")
   message(FATAL_ERROR "macos-cross: KEL_MACOS_SDK '${KEL_MACOS_SDK}' is not an assembled sysroot; run scripts/macos-cross")
 endif()
 # try_compile projects run this file again and need the same two.
-list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES KEL_MACOS_ARCH KEL_MACOS_SDK)
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES KEL_MACOS_HOST KEL_MACOS_SDK)
 
-set(kel_llvm /usr/lib/llvm-14/bin)
-set(kel_target ${KEL_MACOS_ARCH}-apple-macos14.0)
+set(kel_llvm /usr/lib/llvm-19/bin)
 
 set(CMAKE_SYSTEM_NAME Darwin)
 set(CMAKE_SYSTEM_VERSION 23.0) # Darwin 23 is macOS 14
-set(CMAKE_SYSTEM_PROCESSOR ${KEL_MACOS_ARCH})
-set(CMAKE_OSX_ARCHITECTURES ${KEL_MACOS_ARCH} CACHE STRING "" FORCE)
-set(CMAKE_OSX_DEPLOYMENT_TARGET 14.0 CACHE STRING "" FORCE)
+set(CMAKE_SYSTEM_PROCESSOR ${KEL_MACOS_HOST})
 set(CMAKE_OSX_SYSROOT ${KEL_MACOS_SDK} CACHE PATH "" FORCE)
 
+# Xcode's clang targets the Mac it runs on; -arch and -mmacosx-version-min, which
+# CMake adds from the presets, pick each slice and the deployment target.
 foreach(lang C CXX OBJC OBJCXX)
-  set(CMAKE_${lang}_COMPILER_TARGET ${kel_target})
+  set(CMAKE_${lang}_COMPILER_TARGET ${KEL_MACOS_HOST}-apple-darwin23)
 endforeach()
 set(CMAKE_C_COMPILER ${kel_llvm}/clang)
 set(CMAKE_OBJC_COMPILER ${kel_llvm}/clang)
@@ -40,9 +44,9 @@ set(CMAKE_RANLIB ${kel_llvm}/llvm-ranlib CACHE FILEPATH "" FORCE)
 set(CMAKE_INSTALL_NAME_TOOL ${kel_llvm}/llvm-install-name-tool CACHE FILEPATH "" FORCE)
 set(CMAKE_LIPO ${kel_llvm}/llvm-lipo CACHE FILEPATH "" FORCE)
 
-# libc++ 14's headers, behind two small overlays that make them judge a macOS
+# libc++ 19's headers, behind an overlay that makes them judge a macOS
 # deployment target as Apple's own copy does (see cross/macos/libcxx).
-set(kel_cxx_flags "-stdlib=libc++ -nostdinc++ -isystem ${CMAKE_CURRENT_LIST_DIR}/libcxx -isystem /usr/lib/llvm-14/include/c++/v1")
+set(kel_cxx_flags "-stdlib=libc++ -nostdinc++ -isystem ${CMAKE_CURRENT_LIST_DIR}/libcxx -isystem /usr/lib/llvm-19/include/c++/v1")
 set(CMAKE_CXX_FLAGS_INIT "${kel_cxx_flags}")
 set(CMAKE_OBJCXX_FLAGS_INIT "${kel_cxx_flags}")
 

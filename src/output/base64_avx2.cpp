@@ -1,4 +1,6 @@
 // The AVX2 kernel: 24 bytes to 32 chars per step, in the two 128-bit lanes.
+// Compiled into every build; only x86-64 ones hold the kernel.
+#if defined(__x86_64__)
 #include "output/base64_x86.h"
 
 namespace kel {
@@ -67,3 +69,5 @@ constexpr std::size_t stepReads = 28;
 const Base64Kernel avx2Base64 = {"avx2", encodeAvx2};
 
 }  // namespace kel
+
+#endif  // __x86_64__

@@ -1,23 +1,16 @@
 #pragma once
-// The x86-64 Base64 kernels, what they need of the processor, and the table
-// their escaping shares. Built only for x86-64; each kernel's code is compiled
-// for its own instruction set, everything else for baseline x86-64.
+// The x86-64 Base64 kernels and the table their escaping shares. Included only
+// where __x86_64__ is defined; each kernel's code is compiled for its own
+// instruction set, everything else for baseline x86-64.
 
 #include "output/base64.h"
+#include "output/x86_features.h"
 
 #include <immintrin.h>
 
 #include <array>
 
 namespace kel {
-
-// What this processor runs and the OS saves the registers of.
-struct X86Features {
-  bool avx2 = false;        // AVX2 and POPCNT; YMM state.
-  bool avx512Vbmi = false;  // AVX-512 F, BW, VL and VBMI, and POPCNT; ZMM and opmask state.
-  bool avx512Vbmi2 = false; // As avx512Vbmi, and VBMI2 and BMI2.
-};
-X86Features x86Features();
 
 extern const Base64Kernel avx2Base64;
 extern const Base64Kernel avx512VbmiBase64;

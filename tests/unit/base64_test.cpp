@@ -1,4 +1,5 @@
 #include "output/base64.h"
+#include "output/x86_features.h"
 
 #include <gtest/gtest.h>
 
@@ -153,6 +154,57 @@ TEST(Base64Test, ListsTheVectorKernelsThatTheProcessorsFlagsAllow) {
   EXPECT_EQ(base64Kernels().size(), 1u);
 #endif
 #endif
+}
+
+}  // namespace
+}  // namespace kel
+
+namespace kel {
+namespace {
+
+// The choice from faked detection inputs: what XCR0 does not show, macOS's own
+// report does, and a feature missing anywhere keeps its kernel out.
+TEST(X86FeaturesTest, DecidesFromCpuidXcr0AndTheOsReport) {
+  X86Detection all;
+  all.hasLeaf1 = true;
+  all.leaf1Ecx = 1u << 27 | 1u << 28 | 1u << 23;
+  all.maxLeaf = 7;
+  all.leaf7Ebx = 1u << 5 | 1u << 8 | 1u << 16 | 1u << 30 | 1u << 31;
+  all.leaf7Ecx = 1u << 1 | 1u << 6;
+  all.xcr0 = 0xE7;
+  auto features = [](const X86Detection& in) {
+    X86Features f = x86FeaturesFrom(in);
+    return std::string(f.avx2 ? "2" : "-") + (f.avx512Vbmi ? "v" : "-") + (f.avx512Vbmi2 ? "V" : "-");
+  };
+  auto with = [&](auto change) {
+    X86Detection in = all;
+    change(in);
+    return features(in);
+  };
+  EXPECT_EQ(features(all), "2vV");
+  EXPECT_EQ(with([](X86Detection& in) { in.hasLeaf1 = false; }), "---");
+  EXPECT_EQ(with([](X86Detection& in) { in.leaf1Ecx &= ~(1u << 27); }), "---");  // No OSXSAVE.
+  EXPECT_EQ(with([](X86Detection& in) { in.leaf1Ecx &= ~(1u << 23); }), "---");  // No POPCNT.
+  EXPECT_EQ(with([](X86Detection& in) { in.xcr0 = 0x3; }), "---");               // No YMM state.
+  EXPECT_EQ(with([](X86Detection& in) { in.maxLeaf = 6; }), "---");
+  EXPECT_EQ(with([](X86Detection& in) { in.xcr0 = 0x7; }), "2--");               // No ZMM state.
+  EXPECT_EQ(with([](X86Detection& in) { in.leaf7Ebx &= ~(1u << 30); }), "2--");  // No AVX-512 BW.
+  EXPECT_EQ(with([](X86Detection& in) { in.leaf7Ecx &= ~(1u << 6); }), "2v-");  // No VBMI2.
+  EXPECT_EQ(with([](X86Detection& in) { in.leaf7Ebx &= ~(1u << 8); }), "2v-");  // No BMI2.
+  // An Intel Mac at start-up: XCR0 without ZMM state, the OS's report with AVX-512.
+  EXPECT_EQ(with([](X86Detection& in) {
+              in.xcr0 = 0x7;
+              in.osAvx512 = OsAvx512{true, true, true, true, true};
+            }),
+            "2vV");
+  EXPECT_EQ(with([](X86Detection& in) {
+              in.xcr0 = 0x7;
+              in.osAvx512 = OsAvx512{true, true, true, true, false};
+            }),
+            "2v-");
+  // The report replaces CPUID's AVX-512 bits: no VBMI reported, no VBMI kernel.
+  EXPECT_EQ(with([](X86Detection& in) { in.osAvx512 = OsAvx512{true, true, true, false, true}; }), "2--");
+  EXPECT_EQ(with([](X86Detection& in) { in.osAvx512 = OsAvx512{}; }), "2--");
 }
 
 }  // namespace

@@ -45,8 +45,8 @@ void requestQuery(std::size_t count) {
 // Answers the held query at index, on queue.
 void answer(std::size_t index) {
   std::lock_guard lock(mutex);
-  auto [callback, context] = held.at(index);
-  submit(queue, [callback = callback, context = context] { callback(context, 1); });
+  auto query = held.at(index);
+  submit(queue, [query] { query.first(query.second, 1); });
 }
 
 // Calls whenPublished on queue. The future tells when done runs, and whether it ran
