@@ -45,7 +45,7 @@ class KelMediaremote < Formula
     # One-shot: the state as the system's service gives it, or the unavailable
     # record where the service cannot be bound (status 2). The test sandbox may
     # keep the service from answering at all, and then the bridge ends after its
-    # bound with no record; the workflow's host-smoke step checks the answer.
+    # bound with no record: a silent service, which scripts/host-smoke takes too.
     output = shell_output("#{bin}/kel-mediaremote --once", nil)
     status = $CHILD_STATUS.exitstatus
     if status == 2

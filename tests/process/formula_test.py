@@ -87,7 +87,7 @@ class FormulaTest(unittest.TestCase):
             with open(log) as f:
                 calls = f.read().splitlines()
             self.assertEqual(calls.count("tap-new --no-git kel/local"), 1)
-            self.assertEqual(calls.count("install --HEAD kel/local/kel-mediaremote"), 2)
+            self.assertEqual(calls.count("install --HEAD --include-test kel/local/kel-mediaremote"), 2)
 
             tapped = load(os.path.join(taps, "kel", "local", "Formula", "kel-mediaremote.rb"))
             self.assertEqual(tapped["head"], {"url": "file://" + os.path.realpath(clone),
