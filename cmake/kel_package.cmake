@@ -5,28 +5,28 @@
 include(CMakePackageConfigHelpers)
 
 set(kel_package_dir ${CMAKE_INSTALL_LIBDIR}/cmake/kelmediaremote)
-set(kel_package_work ${PROJECT_BINARY_DIR}/package)
-
-# The library's file names come from the target, so the configured file goes
-# through file(GENERATE) once more for them.
+install(EXPORT kelmediaremoteTargets NAMESPACE kelmediaremote:: DESTINATION ${kel_package_dir})
 configure_package_config_file(cmake/kelmediaremoteConfig.cmake.in
-  ${kel_package_work}/kelmediaremoteConfig.cmake.in
-  INSTALL_DESTINATION ${kel_package_dir}
-  PATH_VARS CMAKE_INSTALL_INCLUDEDIR CMAKE_INSTALL_LIBDIR)
-file(GENERATE OUTPUT ${kel_package_work}/kelmediaremoteConfig.cmake
-  INPUT ${kel_package_work}/kelmediaremoteConfig.cmake.in)
-write_basic_package_version_file(${kel_package_work}/kelmediaremoteConfigVersion.cmake
+  ${PROJECT_BINARY_DIR}/package/kelmediaremoteConfig.cmake INSTALL_DESTINATION ${kel_package_dir})
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/package/kelmediaremoteConfigVersion.cmake
   VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
-install(FILES ${kel_package_work}/kelmediaremoteConfig.cmake ${kel_package_work}/kelmediaremoteConfigVersion.cmake
-  DESTINATION ${kel_package_dir})
+install(FILES ${PROJECT_BINARY_DIR}/package/kelmediaremoteConfig.cmake
+  ${PROJECT_BINARY_DIR}/package/kelmediaremoteConfigVersion.cmake DESTINATION ${kel_package_dir})
 
-install(CODE "
-  set(KEL_PC_TEMPLATE \"${PROJECT_SOURCE_DIR}/cmake/kelmediaremote.pc.in\")
-  set(KEL_PC_WORK \"${kel_package_work}\")
-  set(KEL_LIBDIR \"${CMAKE_INSTALL_LIBDIR}\")
-  set(KEL_INCLUDEDIR \"${CMAKE_INSTALL_INCLUDEDIR}\")
-  set(PROJECT_VERSION \"${PROJECT_VERSION}\")
-  include(\"${PROJECT_SOURCE_DIR}/cmake/kel_install_pkgconfig.cmake\")")
+# The pkg-config file finds the tree from its own folder (${pcfiledir}), so that
+# it holds wherever the tree is installed, moved or staged.
+file(RELATIVE_PATH kel_pc_to_prefix ${CMAKE_INSTALL_FULL_LIBDIR}/pkgconfig ${CMAKE_INSTALL_PREFIX})
+string(REGEX REPLACE "/$" "" kel_pc_to_prefix "\${pcfiledir}/${kel_pc_to_prefix}")
+foreach(kind LIBDIR INCLUDEDIR)
+  if(IS_ABSOLUTE "${CMAKE_INSTALL_${kind}}")
+    set(KEL_PC_${kind} "${CMAKE_INSTALL_${kind}}")
+  else()
+    set(KEL_PC_${kind} "\${prefix}/${CMAKE_INSTALL_${kind}}")
+  endif()
+endforeach()
+set(KEL_PC_PREFIX "${kel_pc_to_prefix}")
+configure_file(cmake/kelmediaremote.pc.in ${PROJECT_BINARY_DIR}/package/kelmediaremote.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/package/kelmediaremote.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 
 install(FILES docs/man/kel-mediaremote.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 if(NOT APPLE)

@@ -4,10 +4,4 @@ function(kel_warnings target)
   if(KEL_WERROR)
     target_compile_options(${target} PRIVATE -Werror)
   endif()
-  if(KEL_SANITIZE)
-    # A finding stops the program, so that no test can pass over it.
-    target_compile_options(${target} PRIVATE -fsanitize=${KEL_SANITIZE} -fno-sanitize-recover=all
-      -fno-omit-frame-pointer)
-    target_link_options(${target} PRIVATE -fsanitize=${KEL_SANITIZE})
-  endif()
 endfunction()

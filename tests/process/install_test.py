@@ -138,11 +138,6 @@ class InstallTest(unittest.TestCase):
             dynamic = run(["readelf", "-d", os.path.join(self.bindir, "kel-mediaremote-sim")], text=True).stdout
             relative = os.path.relpath(self.libdir, self.bindir)
             self.assertIn("[$ORIGIN/%s]" % relative, dynamic)
-        with self.subTest(check="the pkg-config file names the prefix installed into"):
-            for pc, prefix in ((os.path.join(self.libdir, "pkgconfig", "kelmediaremote.pc"), "/usr"),
-                               (os.path.join(self.other_libdir, "pkgconfig", "kelmediaremote.pc"), self.other)):
-                with open(pc) as f:
-                    self.assertIn("prefix=%s\n" % prefix, f.read())
 
     def test_installed_hosts_run(self):
         link = os.path.join(self.scratch, "on-path", "kel-mediaremote")
@@ -176,10 +171,9 @@ class InstallTest(unittest.TestCase):
 
     @unittest.skipIf(SANITIZED, NO_PLAIN_CONSUMER)
     def test_pkg_config_builds_a_consumer(self):
-        # As a build against a staged tree does: the .pc file names /usr, and the
-        # sysroot leads pkg-config into DESTDIR.
-        env = dict(os.environ, PKG_CONFIG_SYSROOT_DIR=self.destdir,
-                   PKG_CONFIG_LIBDIR=os.path.join(self.libdir, "pkgconfig"))
+        # Against the staged tree, with no sysroot: the .pc file finds the tree
+        # from its own folder.
+        env = dict(os.environ, PKG_CONFIG_LIBDIR=os.path.join(self.libdir, "pkgconfig"))
         version = run(["pkg-config", "--modversion", "kelmediaremote"], env=env, text=True).stdout
         self.assertEqual(version, "1.0.0\n")
         consumer = os.path.join(self.scratch, "pkg-config-consumer")
