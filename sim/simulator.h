@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -80,6 +81,8 @@ void runStep(const Step& step);
 
 // The virtual player. Call with simState().mutex held.
 void startVirtualPlayer();
+// The PNG file of the virtual player's cover number 1 to 4 (sim/covers), compiled in.
+std::span<const std::uint8_t> virtualCover(int number);
 // False for a code the player does not know.
 bool playerCommand(std::int32_t code);
 void playerSeek(double seconds);

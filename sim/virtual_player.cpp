@@ -9,7 +9,6 @@
 #include <utility>
 
 #include "service/service.h"
-#include "sim/cover_image.h"
 #include "sim/simulator.h"
 
 namespace kel::sim {
@@ -65,20 +64,20 @@ std::vector<Track> makePlaylist() {
     const char* artist;
     const char* album;
     double duration;
-    CoverColours colours;
   };
   const Entry entries[] = {
-      {"Harbour Lights", "The Lanterns", "Night Ferries", 34.5, {{24, 40, 96}, {4, 8, 32}, {250, 196, 64}}},
-      {"Paper Kites", "Mira Okafor", "Small Weather", 41, {{236, 120, 96}, {120, 32, 64}, {255, 240, 220}}},
-      {"Slow Signal", "Northbound Static", "Relay", 28.25, {{32, 128, 96}, {8, 40, 32}, {200, 255, 230}}},
-      {"Copper Fields", "The Lanterns", "Night Ferries", 47, {{184, 104, 40}, {64, 32, 8}, {40, 24, 16}}},
+      {"Harbour Lights", "The Lanterns", "Night Ferries", 34.5},
+      {"Paper Kites", "Mira Okafor", "Small Weather", 41},
+      {"Slow Signal", "Northbound Static", "Relay", 28.25},
+      {"Copper Fields", "The Lanterns", "Night Ferries", 47},
   };
   std::vector<Track> tracks;
   int number = 0;
   for (const Entry& entry : entries) {
     ++number;
+    std::span<const std::uint8_t> cover = virtualCover(number);
     tracks.push_back({entry.title, entry.artist, entry.album, entry.duration,
-                      "kel-virtual-cover-" + std::to_string(number), coverImage(48, entry.colours)});
+                      "kel-virtual-cover-" + std::to_string(number), {cover.begin(), cover.end()}});
   }
   return tracks;
 }
