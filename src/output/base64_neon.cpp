@@ -5,11 +5,17 @@
 #include <arm_neon.h>
 
 #include <array>
+#include <bit>
 
 #include "output/base64.h"
 
 namespace kel {
 namespace {
+
+// Note: the slash mask reads register lanes as one 64-bit number, byte k from
+// lanes 8k to 8k + 7, which holds on little-endian AArch64 (Apple's and Linux's)
+// only.
+static_assert(std::endian::native == std::endian::little);
 
 constexpr std::size_t stepBytes = 48;
 // The escaping stores up to 8 bytes past its chars; stopping with at least 6
