@@ -93,6 +93,8 @@ KernelList runnableKernels() {
   if (cpu.avx2) list.kernels[list.count++] = &avx2Base64;
   if (cpu.avx512Vbmi) list.kernels[list.count++] = &avx512VbmiBase64;
   if (cpu.avx512Vbmi2) list.kernels[list.count++] = &avx512Vbmi2Base64;
+#elif defined(__aarch64__)
+  list.kernels[list.count++] = &neonBase64;
 #endif
   return list;
 }

@@ -22,10 +22,14 @@ struct Base64Kernel {
 
 // The portable kernel, always built.
 extern const Base64Kernel scalarBase64;
+#if defined(__aarch64__)
+// The NEON kernel: every AArch64 processor runs it.
+extern const Base64Kernel neonBase64;
+#endif
 
 // The kernels this build can run on this processor, the scalar one first and
 // the fastest last: on x86-64 those for AVX2, AVX-512 VBMI and AVX-512 VBMI2 that
-// the processor has.
+// the processor has; on arm64 the NEON one.
 std::span<const Base64Kernel* const> base64Kernels();
 
 // The kernel that the functions below use. It starts, from the library's load,
