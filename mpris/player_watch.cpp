@@ -245,14 +245,14 @@ void watchPlayers() {
                              onDeadline, nullptr);
 }
 
+bool isReady() {
+  ServiceState& state = serviceState();
+  std::lock_guard lock(state.mutex);
+  return state.ready;
+}
+
 void whenReady(BusTask task) {
-  bool ready = false;
-  {
-    ServiceState& state = serviceState();
-    std::lock_guard lock(state.mutex);
-    ready = state.ready;
-  }
-  if (ready) {
+  if (isReady()) {
     task();
   } else {
     waiting().push_back(std::move(task));
