@@ -228,11 +228,18 @@ struct Reader {
   std::shared_ptr<const std::string> next;  // guarded by mutex
 };
 
-// Bus thread only: the cover last read, and the URLs being read with who waits.
+// A read asked for, when, and who waits for it.
+struct Reading {
+  std::shared_ptr<const std::string> url;
+  std::chrono::steady_clock::time_point since;
+  std::vector<std::function<void(bool)>> waiting;
+};
+
+// Bus thread only: the cover last read, and the reads asked for.
 struct Covers {
   std::shared_ptr<const std::string> url;
   std::shared_ptr<const Artwork> artwork;
-  std::vector<std::pair<std::shared_ptr<const std::string>, std::vector<std::function<void(bool)>>>> reading;
+  std::vector<Reading> reading;
 };
 
 // Never destroyed, as the threads may use them until the process ends.
@@ -258,9 +265,9 @@ void readEnded(const std::shared_ptr<const std::string>& url, std::shared_ptr<co
     kept.artwork = std::move(artwork);
   }
   auto entry = std::find_if(kept.reading.begin(), kept.reading.end(),
-                            [&](const auto& reading) { return sameUrl(reading.first, url); });
+                            [&](const Reading& reading) { return sameUrl(reading.url, url); });
   if (entry == kept.reading.end()) return;
-  std::vector<std::function<void(bool)>> waiting = std::move(entry->second);
+  std::vector<std::function<void(bool)>> waiting = std::move(entry->waiting);
   kept.reading.erase(entry);
   for (auto& ended : waiting) ended(found);
 }
@@ -286,18 +293,22 @@ void readCovers() {
 
 }  // namespace
 
-std::shared_ptr<const Artwork> artworkFor(const std::shared_ptr<const std::string>& url, std::function<void(bool found)> ended) {
+std::shared_ptr<const Artwork> keptArtwork(const std::shared_ptr<const std::string>& url) {
+  return sameUrl(covers().url, url) ? covers().artwork : nullptr;
+}
+
+bool readArtwork(const std::shared_ptr<const std::string>& url, std::function<void(bool found)> ended) {
   Covers& kept = covers();
-  if (sameUrl(kept.url, url)) return kept.artwork;
+  auto now = std::chrono::steady_clock::now();
   auto found = std::find_if(kept.reading.begin(), kept.reading.end(),
-                            [&](const auto& entry) { return sameUrl(entry.first, url); });
+                            [&](const Reading& reading) { return sameUrl(reading.url, url); });
   if (found != kept.reading.end()) {
-    // A read that hangs gathers no more than a few waiters; the others' own
-    // deadlines answer them.
-    if (found->second.size() < 16) found->second.push_back(std::move(ended));
-    return nullptr;
+    if (now - found->since > artworkWait) return false;
+    found->waiting.push_back(std::move(ended));
+    return true;
   }
-  kept.reading.emplace_back(url, std::vector<std::function<void(bool)>>{std::move(ended)});
+  kept.reading.push_back({url, now, {}});
+  kept.reading.back().waiting.push_back(std::move(ended));
   std::shared_ptr<const std::string> replaced;
   {
     std::lock_guard lock(reader().mutex);
@@ -307,11 +318,11 @@ std::shared_ptr<const Artwork> artworkFor(const std::shared_ptr<const std::strin
   // Nobody reads a URL that was replaced before it was taken: its waiters' own
   // deadlines answer them.
   if (replaced != nullptr) {
-    std::erase_if(kept.reading, [&](const auto& entry) { return sameUrl(entry.first, replaced); });
+    std::erase_if(kept.reading, [&](const Reading& reading) { return sameUrl(reading.url, replaced); });
   }
   static std::once_flag started;
   std::call_once(started, [] { std::thread(readCovers).detach(); });
-  return nullptr;
+  return true;
 }
 
 }  // namespace kel::mpris

@@ -2,6 +2,7 @@
 // Cover art from a player's mpris:artUrl: the bytes of a local file or of a data:
 // URL, and their image type. Nothing is fetched over a network.
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -47,11 +48,19 @@ struct Artwork {
 // "data:image/png;973;2d03326270092a63".
 std::string artworkIdentity(std::string_view url, const Bytes& bytes);
 
-// Bus thread. The artwork at url once it has been read; the last cover read is
-// kept while players name the same URL. Otherwise null, and a read starts on a
-// thread of its own (a file on a hung mount must hold up nothing); when it ends,
-// ended runs on the bus thread, told whether it found artwork. A read that fails
-// is tried again at the next call.
-std::shared_ptr<const Artwork> artworkFor(const std::shared_ptr<const std::string>& url, std::function<void(bool found)> ended);
+// An answer waits this long at most for the artwork it shows.
+inline constexpr std::chrono::microseconds artworkWait{1'000'000};
+
+// Bus thread. The artwork at url if it has been read: the last cover read is kept
+// while players name the same URL. Null otherwise.
+std::shared_ptr<const Artwork> keptArtwork(const std::shared_ptr<const std::string>& url);
+
+// Bus thread. Reads the artwork at url on a thread of its own (a file on a hung
+// mount must hold up nothing), or joins the read under way; when it ends, ended
+// runs on the bus thread, told whether it found artwork. Returns false, and
+// forgets ended, when a read of url has been under way for longer than
+// artworkWait already: that one is not waited for again. A read that fails is
+// tried again at the next call.
+bool readArtwork(const std::shared_ptr<const std::string>& url, std::function<void(bool found)> ended);
 
 }  // namespace kel::mpris

@@ -32,6 +32,7 @@
 namespace kel::mpris {
 namespace {
 
+// How long an answer waits for the position it asks the player for.
 constexpr std::chrono::microseconds answerDeadline{250'000};
 
 // The player an is-playing answer was about (owner empty: none) and the status it
@@ -55,7 +56,8 @@ struct Answer {
   bool positionDone = false;
   bool artworkDone = false;
   bool delivered = false;
-  sd_event_source* deadline = nullptr;
+  sd_event_source* positionDeadline = nullptr;
+  sd_event_source* artworkDeadline = nullptr;
 };
 
 // Bus thread only: the answers not yet delivered, in the order asked. Never
@@ -72,8 +74,8 @@ void deliverReady() {
     std::shared_ptr<Answer> answer = std::move(pending.front());
     pending.pop_front();
     answer->delivered = true;
-    sd_event_source_unref(answer->deadline);
-    answer->deadline = nullptr;
+    answer->positionDeadline = sd_event_source_unref(answer->positionDeadline);
+    answer->artworkDeadline = sd_event_source_unref(answer->artworkDeadline);
     std::shared_ptr<const InfoDictionaryImpl> info;
     std::optional<std::string> bundle;
     if (answer->player) {
@@ -90,31 +92,30 @@ void deliverReady() {
 }
 
 // Bus thread. Takes the artwork if it has been read; otherwise the answer waits for
-// the read, up to its deadline. A read that ends after the answer went out asks the
+// the read, up to artworkWait. A read that ends after the answer went out asks the
 // bridge for a new record, which finds the artwork kept.
 void takeArtwork(const std::shared_ptr<Answer>& answer) {
-  const auto& url = answer->player ? answer->player->metadata.artUrl : nullptr;
-  if (url == nullptr) {
-    answer->artworkDone = true;
-    return;
-  }
+  std::shared_ptr<const std::string> url = answer->player ? answer->player->metadata.artUrl : nullptr;
+  answer->artwork = keptArtwork(url);
   std::weak_ptr<Answer> waiting = answer;
-  answer->artwork = artworkFor(url, [waiting](bool found) {
+  auto ended = [waiting, url](bool found) {
     std::shared_ptr<Answer> still = waiting.lock();
     if (still == nullptr || still->delivered) {
       if (found) postNotification(notificationNames[0]);
       return;
     }
-    takeArtwork(still);
+    still->artwork = keptArtwork(url);
+    still->artworkDone = true;
     deliverReady();
-  });
-  answer->artworkDone = answer->artwork != nullptr;
+  };
+  answer->artworkDone = url == nullptr || answer->artwork != nullptr || !readArtwork(url, ended);
 }
 
+// Bus thread, when an answer's deadline for the position (positionDone) or the
+// artwork passes: it goes with what is known.
+template <bool Answer::*done>
 int onDeadline(sd_event_source*, std::uint64_t, void* userdata) {
-  auto* answer = static_cast<Answer*>(userdata);
-  answer->positionDone = true;
-  answer->artworkDone = true;
+  static_cast<Answer*>(userdata)->*done = true;
   deliverReady();
   return 0;
 }
@@ -156,10 +157,14 @@ void answerInfo(std::optional<Asked> asked, Queue queue, service_abi::InfoCallba
                   deliverReady();
                 });
   }
-  if (!answer->positionDone || !answer->artworkDone) {
-    // sd-bus's own timeouts may fire a quarter of a second late; this one does not.
-    sd_event_add_time_relative(busEvent(), &answer->deadline, CLOCK_MONOTONIC, answerDeadline.count(), 1000,
-                               onDeadline, answer.get());
+  // sd-bus's own timeouts may fire a quarter of a second late; these do not.
+  if (!answer->positionDone) {
+    sd_event_add_time_relative(busEvent(), &answer->positionDeadline, CLOCK_MONOTONIC, answerDeadline.count(), 1000,
+                               onDeadline<&Answer::positionDone>, answer.get());
+  }
+  if (!answer->artworkDone) {
+    sd_event_add_time_relative(busEvent(), &answer->artworkDeadline, CLOCK_MONOTONIC, artworkWait.count(), 1000,
+                               onDeadline<&Answer::artworkDone>, answer.get());
   }
   deliverReady();
 }
