@@ -3,7 +3,6 @@
 #include <optional>
 #include <string>
 
-#include "mpris/player_lookup.h"
 #include "mpris/service_state.h"
 #include "platform/linux/standin.h"
 #include "service/service.h"
@@ -15,7 +14,8 @@ constexpr std::string_view infoDidChange = notificationNames[0];
 constexpr std::string_view isPlayingDidChange = notificationNames[1];
 constexpr std::string_view applicationDidChange = notificationNames[2];
 
-// What the lookup finds now; bus thread only, and never destroyed.
+// The bundle identifier of the now-playing player last announced; bus thread
+// only, and never destroyed.
 std::optional<std::string>& presented() {
   static auto* bundle = new std::optional<std::string>;
   return *bundle;
@@ -40,10 +40,7 @@ void announce(std::string_view owner, const PropertyChanges& changes, bool playe
     ready = state.ready;
   }
   bool bundleChanged = bundle != presented();
-  if (bundleChanged) {
-    presentPlayer(bundle);
-    presented() = bundle;
-  }
+  if (bundleChanged) presented() = bundle;
   if (!ready) return;
   // Posted outside the lock: the bridge's observers only enqueue, but nothing here
   // needs the state any more.

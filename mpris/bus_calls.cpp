@@ -48,12 +48,6 @@ void sendCall(sd_bus* bus, Message call, std::chrono::microseconds timeout, Repl
   sd_bus_slot_unref(slot);
 }
 
-void sendWithoutReply(sd_bus* bus, Message call) {
-  if (bus == nullptr || call == nullptr) return;
-  sd_bus_message_set_expect_reply(call.get(), 0);
-  sd_bus_send(bus, call.get(), nullptr);
-}
-
 void callBusDaemon(sd_bus* bus, const char* member, const char* argument, std::chrono::microseconds timeout,
                    ReplyHandler handler) {
   Message call = newCall(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", member);

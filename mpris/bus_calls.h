@@ -32,9 +32,6 @@ Message newCall(sd_bus* bus, const char* destination, const char* path, const ch
 // cannot be sent, handler runs before this returns, with null.
 void sendCall(sd_bus* bus, Message call, std::chrono::microseconds timeout, ReplyHandler handler);
 
-// Bus thread. Sends call expecting no reply.
-void sendWithoutReply(sd_bus* bus, Message call);
-
 // Bus thread. The bus daemon's methods, and the properties of a player's object.
 void callBusDaemon(sd_bus* bus, const char* member, const char* argument, std::chrono::microseconds timeout,
                    ReplyHandler handler);

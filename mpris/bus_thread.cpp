@@ -42,6 +42,30 @@ Inbox& inbox() {
 sd_event* event = nullptr;
 sd_bus* bus = nullptr;
 
+// The callers of whenWritten, and a source that runs after every dispatch (sd-bus
+// writes its queue when the socket takes more) while there are any.
+std::vector<std::function<void(bool)>>& unwritten() {
+  static auto* waiting = new std::vector<std::function<void(bool)>>;
+  return *waiting;
+}
+sd_event_source* writeWatch = nullptr;
+
+void releaseWritten() {
+  std::uint64_t queued = 0;
+  bool open = bus != nullptr && sd_bus_get_n_queued_write(bus, &queued) >= 0;
+  if (open && queued > 0) {
+    sd_event_source_set_enabled(writeWatch, SD_EVENT_ON);
+    return;
+  }
+  sd_event_source_set_enabled(writeWatch, SD_EVENT_OFF);
+  for (auto& done : std::exchange(unwritten(), {})) done(open);
+}
+
+int onDispatched(sd_event_source*, void*) {
+  releaseWritten();
+  return 0;
+}
+
 // Bus thread. Runs what the other threads handed over, in order.
 int onWake(sd_event_source*, int fd, std::uint32_t, void*) {
   std::uint64_t count = 0;
@@ -74,6 +98,8 @@ void connect() {
 void serve() {
   if (sd_event_new(&event) < 0) return;
   sd_event_add_io(event, nullptr, wakeFd, EPOLLIN, onWake, nullptr);
+  sd_event_add_post(event, &writeWatch, onDispatched, nullptr);
+  sd_event_source_set_enabled(writeWatch, SD_EVENT_OFF);
   connect();
   watchPlayers();
   sd_event_loop(event);
@@ -114,6 +140,12 @@ void dropSessionBus() {
   // handlers) goes with it.
   sd_bus_flush_close_unref(bus);
   bus = nullptr;
+  releaseWritten();
+}
+
+void whenWritten(std::function<void(bool)> done) {
+  unwritten().push_back(std::move(done));
+  releaseWritten();
 }
 
 double realtimeNow() {

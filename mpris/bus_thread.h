@@ -27,6 +27,11 @@ sd_event* busEvent();
 // Bus thread. Forgets the connection after it closed.
 void dropSessionBus();
 
+// Bus thread. Runs done(true) once everything sent so far has left for the bus
+// daemon (sd-bus queues what the socket does not take), or done(false) when the
+// connection goes first.
+void whenWritten(std::function<void(bool written)> done);
+
 // Any thread. Now, in seconds since 1970 (CLOCK_REALTIME).
 double realtimeNow();
 

@@ -4,6 +4,7 @@
 
 #include "mpris/bus_values.h"
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -104,7 +105,12 @@ bool readMetadataEntry(sd_bus_message* message, std::string_view key, Metadata& 
   if (key == "xesam:artist") return readVariantTexts(message, metadata.artists);
   if (key == "mpris:length") return readVariantMicroseconds(message, metadata.lengthSeconds);
   if (key == "mpris:trackid") return readVariantText(message, 'o', metadata.trackId);
-  if (key == "mpris:artUrl") return readVariantText(message, 's', metadata.artUrl);
+  if (key == "mpris:artUrl") {
+    std::optional<std::string> url;
+    if (!readVariantText(message, 's', url)) return false;
+    metadata.artUrl = url ? std::make_shared<const std::string>(std::move(*url)) : nullptr;
+    return true;
+  }
   return skipValue(message);
 }
 

@@ -1,9 +1,14 @@
 // Carrying out the bridge's commands: each is sent from the bus thread to the
-// now-playing player, expecting no reply, so the entry points return at once.
+// now-playing player, expecting no reply, and the entry point returns once the call
+// has left for the bus daemon.
 
 #include <cmath>
+#include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <limits>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <utility>
@@ -54,36 +59,65 @@ std::int64_t microseconds(double seconds) {
   return std::llround(value);
 }
 
+// The bridge's queue. Has the call that makeCall builds on the bus thread (null: none
+// to send) sent there, once the first look at the bus is done, and waits until it
+// has left for the bus daemon. Returns whether it did. The wait is what makes the
+// bridge's end of input cover the bus, and what holds the bridge's queue, and so the
+// host, while the bus takes nothing: one command at a time is ever in the service.
+bool carryOut(std::function<Message()> makeCall) {
+  struct Handover {
+    std::mutex mutex;
+    std::condition_variable finished;
+    std::optional<bool> sent;  // guarded by mutex
+  };
+  auto handover = std::make_shared<Handover>();
+  auto finish = [handover](bool sent) {
+    {
+      std::lock_guard lock(handover->mutex);
+      handover->sent = sent;
+    }
+    handover->finished.notify_one();
+  };
+  startService();
+  runOnBus([makeCall = std::move(makeCall), finish] {
+    whenReady([makeCall, finish] {
+      Message call = makeCall();
+      // No retry: sd-bus refuses only a connection that is gone for good (the
+      // service does not connect again) or a queue far past what one call fills.
+      if (call == nullptr || sd_bus_message_set_expect_reply(call.get(), 0) < 0 ||
+          sd_bus_send(sessionBus(), call.get(), nullptr) < 0) {
+        finish(false);
+        return;
+      }
+      whenWritten(finish);
+    });
+  });
+  std::unique_lock lock(handover->mutex);
+  handover->finished.wait(lock, [&] { return handover->sent.has_value(); });
+  return *handover->sent;
+}
+
 }  // namespace
 
 bool sendCommand(std::int32_t code) {
   const char* method = methodFor(code);
   if (method == nullptr) return false;
-  startService();
-  // A command that comes before the first look at the bus is done (a host that
-  // writes "pause" at once) waits for it, so that it finds the player.
-  runOnBus([method] {
-    whenReady([method] {
-      std::optional<std::string> owner = chosenOwner();
-      if (!owner) return;
-      sendWithoutReply(sessionBus(), newCall(sessionBus(), owner->c_str(), playerPath, playerInterface, method));
-    });
+  return carryOut([method]() -> Message {
+    std::optional<std::string> owner = chosenOwner();
+    if (!owner) return nullptr;
+    return newCall(sessionBus(), owner->c_str(), playerPath, playerInterface, method);
   });
-  return true;
 }
 
 void setElapsedTime(double seconds) {
-  startService();
-  runOnBus([seconds] {
-    whenReady([seconds] {
-      std::optional<std::string> trackId;
-      std::optional<std::string> owner = chosenOwner(&trackId);
-      // SetPosition names the track it means; without one, a player would ignore it.
-      if (!owner || !trackId) return;
-      Message call = newCall(sessionBus(), owner->c_str(), playerPath, playerInterface, "SetPosition");
-      if (call && sd_bus_message_append(call.get(), "ox", trackId->c_str(), microseconds(seconds)) < 0) return;
-      sendWithoutReply(sessionBus(), std::move(call));
-    });
+  carryOut([seconds]() -> Message {
+    std::optional<std::string> trackId;
+    std::optional<std::string> owner = chosenOwner(&trackId);
+    // SetPosition names the track it means; without one, a player would ignore it.
+    if (!owner || !trackId) return nullptr;
+    Message call = newCall(sessionBus(), owner->c_str(), playerPath, playerInterface, "SetPosition");
+    if (call && sd_bus_message_append(call.get(), "ox", trackId->c_str(), microseconds(seconds)) < 0) return nullptr;
+    return call;
   });
 }
 

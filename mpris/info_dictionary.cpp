@@ -18,22 +18,20 @@ std::string joinArtists(const std::vector<std::string>& artists) {
   return joined;
 }
 
-void addArtwork(const std::string& url, InfoDictionaryImpl& info) {
-  std::shared_ptr<const Bytes> bytes = artworkFor(url);
-  if (bytes == nullptr) return;
+void addArtwork(std::shared_ptr<const Artwork> artwork, InfoDictionaryImpl& info) {
   InfoEntry data;
   data.kind = InfoKind::bytes;
-  data.bytes = *bytes;
+  data.sharedBytes = std::shared_ptr<const Bytes>(artwork, &artwork->bytes);
   info.entries.emplace("kMRMediaRemoteNowPlayingInfoArtworkData", std::move(data));
-  info.entries.emplace("kMRMediaRemoteNowPlayingInfoArtworkIdentifier", textEntry(url));
-  if (std::string_view mime = artworkMIME(*bytes); !mime.empty()) {
-    info.entries.emplace("kMRMediaRemoteNowPlayingInfoArtworkMIMEType", textEntry(std::string(mime)));
+  info.entries.emplace("kMRMediaRemoteNowPlayingInfoArtworkIdentifier", textEntry(artwork->identity));
+  if (!artwork->mime.empty()) {
+    info.entries.emplace("kMRMediaRemoteNowPlayingInfoArtworkMIMEType", textEntry(std::string(artwork->mime)));
   }
 }
 
 }  // namespace
 
-std::shared_ptr<const InfoDictionaryImpl> buildInfo(const Player& player) {
+std::shared_ptr<const InfoDictionaryImpl> buildInfo(const Player& player, std::shared_ptr<const Artwork> artwork) {
   auto info = std::make_shared<InfoDictionaryImpl>();
   const Metadata& metadata = player.metadata;
   if (!metadata.present) return info;
@@ -52,7 +50,7 @@ std::shared_ptr<const InfoDictionaryImpl> buildInfo(const Player& player) {
   } else if (player.rate) {
     entries.emplace("kMRMediaRemoteNowPlayingInfoPlaybackRate", realEntry(*player.rate));
   }
-  if (metadata.artUrl) addArtwork(*metadata.artUrl, *info);
+  if (artwork != nullptr) addArtwork(std::move(artwork), *info);
   return info;
 }
 

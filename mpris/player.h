@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -22,7 +23,8 @@ struct Metadata {
   std::optional<std::vector<std::string>> artists;
   std::optional<double> lengthSeconds;
   std::optional<std::string> trackId;  // an object path
-  std::optional<std::string> artUrl;
+  // Shared, as a data: URL may hold a whole image.
+  std::shared_ptr<const std::string> artUrl;
 };
 
 enum class Status : std::uint8_t { unknown, playing, paused, stopped };

@@ -8,8 +8,9 @@
 
 namespace kel::mpris {
 
-// Bus thread. From now on the lookup finds a client with bundleIdentifier, or no
-// class at all when there is no player.
+// The bridge's queue, just before an info answer's callback, as the lookup is
+// walked there and only there. From now on the lookup finds a client with
+// bundleIdentifier, or no class at all when there is no player.
 void presentPlayer(const std::optional<std::string>& bundleIdentifier);
 
 }  // namespace kel::mpris

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -67,17 +68,40 @@ void updatePlayer(const std::string& owner, Read read) {
   announce(owner, changes, false);
 }
 
+// The properties being read anew, each asked again once more if announced as
+// changed meanwhile: a burst of signals costs two reads, not one per signal. Bus
+// thread only, and never destroyed.
+std::map<std::string, bool>& refreshing() {
+  static auto* reads = new std::map<std::string, bool>;
+  return *reads;
+}
+
 void refreshProperty(const std::string& owner, const char* interface, const char* name, bool startup) {
+  std::string key = owner + '/' + interface + '/' + name;
+  if (!startup) {
+    auto [read, first] = refreshing().try_emplace(key, false);
+    if (!first) {
+      read->second = true;
+      return;
+    }
+  }
   if (startup) ++startupReads;
   bool isPlayer = interface == std::string_view(playerInterface);
   getProperty(sessionBus(), owner.c_str(), interface, name, readTimeout,
-              [owner, isPlayer, name = std::string(name), startup](sd_bus_message* reply) {
+              [owner, isPlayer, interface = std::string(interface), name = std::string(name), key,
+               startup](sd_bus_message* reply) {
                 if (isAnswer(reply)) {
                   updatePlayer(owner, [&](Players& players, Player& player, PropertyChanges& changes) {
                     readProperty(reply, name, isPlayer, players, player, changes);
                   });
                 }
-                if (startup) startupReadDone();
+                if (startup) {
+                  startupReadDone();
+                } else if (auto read = refreshing().find(key); read != refreshing().end()) {
+                  bool again = read->second;
+                  refreshing().erase(read);
+                  if (again) refreshProperty(owner, interface.c_str(), name.c_str(), false);
+                }
               });
 }
 
@@ -245,14 +269,14 @@ void watchPlayers() {
                              onDeadline, nullptr);
 }
 
+bool isReady() {
+  ServiceState& state = serviceState();
+  std::lock_guard lock(state.mutex);
+  return state.ready;
+}
+
 void whenReady(BusTask task) {
-  bool ready = false;
-  {
-    ServiceState& state = serviceState();
-    std::lock_guard lock(state.mutex);
-    ready = state.ready;
-  }
-  if (ready) {
+  if (isReady()) {
     task();
   } else {
     waiting().push_back(std::move(task));

@@ -10,6 +10,9 @@ namespace kel::mpris {
 // ready at once, with no player.
 void watchPlayers();
 
+// Any thread. Whether the first look at the bus is done (or took too long).
+bool isReady();
+
 // Bus thread. Runs task once the first look at the bus is done: at once if it is.
 void whenReady(BusTask task);
 

@@ -12,8 +12,9 @@ namespace kel::mpris {
 void getIsPlaying(Queue queue, service_abi::IsPlayingCallback callback, void* context);
 void getNowPlayingInfo(Queue queue, service_abi::InfoCallback callback, void* context);
 
-// Send to the now-playing player, from the bus thread; return at once. Nothing
-// happens when there is no player.
+// Send to the now-playing player, from the bus thread, and return once the call
+// has left for the bus daemon: whether it did. Not to be called on the bus thread.
+// Nothing happens when there is no player.
 bool sendCommand(std::int32_t code);
 void setElapsedTime(double seconds);
 

@@ -13,7 +13,8 @@
 //   {"emit": {"interface": I, "member": M, "args": [[SIG, VALUE], ...]}}
 //       sends the signal I.M from /org/mpris/MediaPlayer2 with those arguments.
 //   {"silent": ["Get", "GetAll", ...]}
-//       from now on, never answers those methods (of any interface).
+//       from now on, never answers those methods (of any interface), and says
+//       {"call":"Get"} when one comes.
 //   {"release": NAME}
 //       gives up org.mpris.MediaPlayer2.NAME.
 // A value of signature "v" is written [SIG, VALUE]; "a{sv}" is an object of those.
@@ -174,7 +175,10 @@ int onCall(sd_bus_message* m, void*, sd_bus_error*) {
   const char* interface = sd_bus_message_get_interface(m);
   if (member == nullptr || interface == nullptr) return 0;
   // A player that hangs: the call is taken and never answered.
-  if (silent.count(member) != 0) return 1;
+  if (silent.count(member) != 0) {
+    say({{"call", member}});
+    return 1;
+  }
   if (std::strcmp(interface, "org.freedesktop.DBus.Properties") == 0 &&
       (std::strcmp(member, "Get") == 0 || std::strcmp(member, "GetAll") == 0)) {
     return answerProperties(m, member);

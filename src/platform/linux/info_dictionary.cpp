@@ -1,6 +1,8 @@
 #include "platform/info_value.h"
 #include "platform/linux/standin.h"
 
+#include <span>
+
 namespace kel {
 
 bool infoIsEmpty(InfoDictionary info) {
@@ -19,7 +21,7 @@ InfoValue readInfo(InfoDictionary info, std::string_view key, TextStore&) {
   value.integer = entry.integer;
   value.real = entry.real;
   value.boolean = entry.boolean;
-  value.bytes = entry.bytes;
+  value.bytes = entry.sharedBytes != nullptr ? std::span(*entry.sharedBytes) : std::span(entry.bytes);
   return value;
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -27,6 +28,8 @@ struct InfoEntry {
   double real = 0;
   bool boolean = false;
   std::vector<std::uint8_t> bytes;
+  // When set, the bytes instead, shared with whoever else holds them.
+  std::shared_ptr<const std::vector<std::uint8_t>> sharedBytes;
 };
 
 // The stand-in for a CFDictionary: immutable once handed to the bridge.
