@@ -1,4 +1,5 @@
 #include "bench_support.h"
+#include "service/service.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -13,13 +14,13 @@ namespace kel::bench {
 InfoDictionaryImpl makeInfo(std::size_t artworkBytes) {
   InfoDictionaryImpl info;
   auto& entries = info.entries;
-  entries.emplace("kMRMediaRemoteNowPlayingInfoTitle", textEntry("Blue in Green"));
-  entries.emplace("kMRMediaRemoteNowPlayingInfoArtist", textEntry("Miles Davis"));
-  entries.emplace("kMRMediaRemoteNowPlayingInfoAlbum", textEntry("Kind of Blue"));
-  entries.emplace("kMRMediaRemoteNowPlayingInfoDuration", realEntry(337.2));
-  entries.emplace("kMRMediaRemoteNowPlayingInfoElapsedTime", realEntry(12.5));
-  entries.emplace("kMRMediaRemoteNowPlayingInfoPlaybackRate", realEntry(1.0));
-  entries.emplace("kMRMediaRemoteNowPlayingInfoTimestamp", realEntry(1733594434.625, InfoKind::date));
+  entries.emplace(infoKey::title, textEntry("Blue in Green"));
+  entries.emplace(infoKey::artist, textEntry("Miles Davis"));
+  entries.emplace(infoKey::album, textEntry("Kind of Blue"));
+  entries.emplace(infoKey::duration, realEntry(337.2));
+  entries.emplace(infoKey::elapsedTime, realEntry(12.5));
+  entries.emplace(infoKey::playbackRate, realEntry(1.0));
+  entries.emplace(infoKey::timestamp, realEntry(1733594434.625, InfoKind::date));
   if (artworkBytes > 0) {
     // Cover images are compressed, so their bytes look random; a fixed seed keeps
     // the runs comparable.
@@ -28,9 +29,9 @@ InfoDictionaryImpl makeInfo(std::size_t artworkBytes) {
     data.bytes.resize(artworkBytes);
     std::mt19937_64 random(20241207);
     for (std::uint8_t& byte : data.bytes) byte = static_cast<std::uint8_t>(random() >> 56);
-    entries.emplace("kMRMediaRemoteNowPlayingInfoArtworkData", std::move(data));
-    entries.emplace("kMRMediaRemoteNowPlayingInfoArtworkMIMEType", textEntry("image/jpeg"));
-    entries.emplace("kMRMediaRemoteNowPlayingInfoArtworkIdentifier", textEntry("7D3F0A2C"));
+    entries.emplace(infoKey::artworkData, std::move(data));
+    entries.emplace(infoKey::artworkMIMEType, textEntry("image/jpeg"));
+    entries.emplace(infoKey::artworkIdentifier, textEntry("7D3F0A2C"));
   }
   return info;
 }

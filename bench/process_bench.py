@@ -27,25 +27,27 @@ import sys
 import tempfile
 import time
 
-ARTWORK_LIMIT = 4194304
-NOTE = "kMRMediaRemoteNowPlayingInfoDidChangeNotification"
+# The service's vocabulary, from the process tests' one module.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "process"))
+from harness import (ALBUM, ARTIST, ARTWORK_LIMIT, DATA, DURATION, ELAPSED, IDENTIFIER,  # noqa: E402
+                     INFO_CHANGED as NOTE, MIME, RATE, TIMESTAMP, TITLE)
 PLAYER = {"client": {"bundleIdentifier": "com.example.player"}}
 TRACK = {
-    "kMRMediaRemoteNowPlayingInfoTitle": "Blue in Green",
-    "kMRMediaRemoteNowPlayingInfoArtist": "Miles Davis",
-    "kMRMediaRemoteNowPlayingInfoAlbum": "Kind of Blue",
-    "kMRMediaRemoteNowPlayingInfoDuration": 337.2,
-    "kMRMediaRemoteNowPlayingInfoElapsedTime": 12.5,
-    "kMRMediaRemoteNowPlayingInfoPlaybackRate": 1,
-    "kMRMediaRemoteNowPlayingInfoTimestamp": {"date": 1733594434.625},
+    TITLE: "Blue in Green",
+    ARTIST: "Miles Davis",
+    ALBUM: "Kind of Blue",
+    DURATION: 337.2,
+    ELAPSED: 12.5,
+    RATE: 1,
+    TIMESTAMP: {"date": 1733594434.625},
 }
 GAP_MS = 250  # between records: the 150 ms window and the line's writing
 
 
 def artwork(path, identifier):
-    return dict(TRACK, **{"kMRMediaRemoteNowPlayingInfoArtworkData": {"file": path},
-                          "kMRMediaRemoteNowPlayingInfoArtworkIdentifier": identifier,
-                          "kMRMediaRemoteNowPlayingInfoArtworkMIMEType": "image/jpeg"})
+    return dict(TRACK, **{DATA: {"file": path},
+                          IDENTIFIER: identifier,
+                          MIME: "image/jpeg"})
 
 
 class Bridge:

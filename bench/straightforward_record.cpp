@@ -1,4 +1,5 @@
 #include "straightforward_record.h"
+#include "service/service.h"
 
 #include <cmath>
 #include <string_view>
@@ -50,18 +51,18 @@ nlohmann::json straightforwardRecord(std::uint8_t playing, InfoDictionary info) 
   nlohmann::json record = nlohmann::json::object();
   if (auto bundle = findPlayerBundle(store)) record["bundle"] = *bundle;
   record["playing"] = playing != 0;
-  copyText(info, "kMRMediaRemoteNowPlayingInfoTitle", store, record, "title");
-  copyText(info, "kMRMediaRemoteNowPlayingInfoArtist", store, record, "artist");
-  copyText(info, "kMRMediaRemoteNowPlayingInfoAlbum", store, record, "album");
-  copyReal(info, "kMRMediaRemoteNowPlayingInfoDuration", store, record, "duration");
-  copyReal(info, "kMRMediaRemoteNowPlayingInfoElapsedTime", store, record, "elapsed");
-  copyReal(info, "kMRMediaRemoteNowPlayingInfoPlaybackRate", store, record, "rate");
-  copyReal(info, "kMRMediaRemoteNowPlayingInfoTimestamp", store, record, "timestamp", InfoKind::date);
-  InfoValue data = readInfo(info, "kMRMediaRemoteNowPlayingInfoArtworkData", store);
+  copyText(info, infoKey::title, store, record, "title");
+  copyText(info, infoKey::artist, store, record, "artist");
+  copyText(info, infoKey::album, store, record, "album");
+  copyReal(info, infoKey::duration, store, record, "duration");
+  copyReal(info, infoKey::elapsedTime, store, record, "elapsed");
+  copyReal(info, infoKey::playbackRate, store, record, "rate");
+  copyReal(info, infoKey::timestamp, store, record, "timestamp", InfoKind::date);
+  InfoValue data = readInfo(info, infoKey::artworkData, store);
   if (artworkQualifies(data)) {
-    copyText(info, "kMRMediaRemoteNowPlayingInfoArtworkIdentifier", store, record, "artworkID");
+    copyText(info, infoKey::artworkIdentifier, store, record, "artworkID");
     record["artwork"] = straightforwardBase64(data.bytes);
-    copyText(info, "kMRMediaRemoteNowPlayingInfoArtworkMIMEType", store, record, "artworkMIME");
+    copyText(info, infoKey::artworkMIMEType, store, record, "artworkMIME");
   }
   return record;
 }

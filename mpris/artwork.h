@@ -12,13 +12,15 @@
 #include <string_view>
 #include <vector>
 
+#include "service/service.h"
+
 namespace kel::mpris {
 
 using Bytes = std::vector<std::uint8_t>;
 
 // The bridge sends no artwork above this size. Reading one byte more lets it see
 // that a file is too large without this library deciding for it.
-inline constexpr std::size_t artworkReadLimit = 4'194'304 + 1;
+inline constexpr std::size_t artworkReadLimit = artworkLimit + 1;
 
 // %XX sequences decoded; a "%" not followed by two hex digits stays as it is.
 std::string decodePercent(std::string_view text);

@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "mpris/bus_calls.h"
+#include "service/service.h"
 #include "mpris/bus_thread.h"
 #include "mpris/player_watch.h"
 #include "mpris/service.h"
@@ -25,15 +26,15 @@ namespace {
 // MediaRemote's command codes and the Player methods that do the same.
 const char* methodFor(std::int32_t code) {
   switch (code) {
-    case 0:
+    case commandCode::play:
       return "Play";
-    case 1:
+    case commandCode::pause:
       return "Pause";
-    case 2:
+    case commandCode::togglePlayPause:
       return "PlayPause";
-    case 4:
+    case commandCode::nextTrack:
       return "Next";
-    case 5:
+    case commandCode::previousTrack:
       return "Previous";
     default:
       return nullptr;

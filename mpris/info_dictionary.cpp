@@ -1,4 +1,5 @@
 #include "mpris/info_dictionary.h"
+#include "service/service.h"
 
 #include <string>
 #include <string_view>
@@ -22,10 +23,10 @@ void addArtwork(std::shared_ptr<const Artwork> artwork, InfoDictionaryImpl& info
   InfoEntry data;
   data.kind = InfoKind::bytes;
   data.sharedBytes = std::shared_ptr<const Bytes>(artwork, &artwork->bytes);
-  info.entries.emplace("kMRMediaRemoteNowPlayingInfoArtworkData", std::move(data));
-  info.entries.emplace("kMRMediaRemoteNowPlayingInfoArtworkIdentifier", textEntry(artwork->identity));
+  info.entries.emplace(infoKey::artworkData, std::move(data));
+  info.entries.emplace(infoKey::artworkIdentifier, textEntry(artwork->identity));
   if (!artwork->mime.empty()) {
-    info.entries.emplace("kMRMediaRemoteNowPlayingInfoArtworkMIMEType", textEntry(std::string(artwork->mime)));
+    info.entries.emplace(infoKey::artworkMIMEType, textEntry(std::string(artwork->mime)));
   }
 }
 
@@ -36,19 +37,19 @@ std::shared_ptr<const InfoDictionaryImpl> buildInfo(const Player& player, std::s
   const Metadata& metadata = player.metadata;
   if (!metadata.present) return info;
   auto& entries = info->entries;
-  if (metadata.title) entries.emplace("kMRMediaRemoteNowPlayingInfoTitle", textEntry(*metadata.title));
-  if (metadata.artists) entries.emplace("kMRMediaRemoteNowPlayingInfoArtist", textEntry(joinArtists(*metadata.artists)));
-  if (metadata.album) entries.emplace("kMRMediaRemoteNowPlayingInfoAlbum", textEntry(*metadata.album));
-  if (metadata.lengthSeconds) entries.emplace("kMRMediaRemoteNowPlayingInfoDuration", realEntry(*metadata.lengthSeconds));
+  if (metadata.title) entries.emplace(infoKey::title, textEntry(*metadata.title));
+  if (metadata.artists) entries.emplace(infoKey::artist, textEntry(joinArtists(*metadata.artists)));
+  if (metadata.album) entries.emplace(infoKey::album, textEntry(*metadata.album));
+  if (metadata.lengthSeconds) entries.emplace(infoKey::duration, realEntry(*metadata.lengthSeconds));
   if (player.position) {
-    entries.emplace("kMRMediaRemoteNowPlayingInfoElapsedTime", realEntry(player.position->seconds));
-    entries.emplace("kMRMediaRemoteNowPlayingInfoTimestamp", realEntry(player.position->at, InfoKind::date));
+    entries.emplace(infoKey::elapsedTime, realEntry(player.position->seconds));
+    entries.emplace(infoKey::timestamp, realEntry(player.position->at, InfoKind::date));
   }
   // MediaRemote's rate is the speed the position moves at: 0 unless playing.
   if (player.status != Status::playing) {
-    entries.emplace("kMRMediaRemoteNowPlayingInfoPlaybackRate", realEntry(0));
+    entries.emplace(infoKey::playbackRate, realEntry(0));
   } else if (player.rate) {
-    entries.emplace("kMRMediaRemoteNowPlayingInfoPlaybackRate", realEntry(*player.rate));
+    entries.emplace(infoKey::playbackRate, realEntry(*player.rate));
   }
   if (artwork != nullptr) addArtwork(std::move(artwork), *info);
   return info;

@@ -48,13 +48,6 @@ constexpr std::string_view isPlayingDidChange = notificationNames[1];
 constexpr std::string_view applicationDidChange = notificationNames[2];
 constexpr std::string_view queueDidChange = notificationNames[3];
 
-// Command codes of the service.
-constexpr std::int32_t playCode = 0;
-constexpr std::int32_t pauseCode = 1;
-constexpr std::int32_t toggleCode = 2;
-constexpr std::int32_t nextCode = 4;
-constexpr std::int32_t previousCode = 5;
-
 // Like a real player, "previous" restarts the track once it has played this long.
 constexpr double restartAfterSeconds = 3;
 
@@ -109,20 +102,20 @@ void restamp(Player& p, double elapsed) {
   const Track& track = p.tracks[p.index];
   auto info = std::make_shared<InfoDictionaryImpl>();
   auto& entries = info->entries;
-  entries["kMRMediaRemoteNowPlayingInfoTitle"] = textEntry(track.title);
-  entries["kMRMediaRemoteNowPlayingInfoArtist"] = textEntry(track.artist);
-  entries["kMRMediaRemoteNowPlayingInfoAlbum"] = textEntry(track.album);
-  entries["kMRMediaRemoteNowPlayingInfoDuration"] = realEntry(track.duration);
-  entries["kMRMediaRemoteNowPlayingInfoElapsedTime"] = realEntry(elapsed);
-  entries["kMRMediaRemoteNowPlayingInfoPlaybackRate"] = realEntry(p.playing ? 1.0 : 0.0);
-  entries["kMRMediaRemoteNowPlayingInfoTimestamp"] =
+  entries[std::string(infoKey::title)] = textEntry(track.title);
+  entries[std::string(infoKey::artist)] = textEntry(track.artist);
+  entries[std::string(infoKey::album)] = textEntry(track.album);
+  entries[std::string(infoKey::duration)] = realEntry(track.duration);
+  entries[std::string(infoKey::elapsedTime)] = realEntry(elapsed);
+  entries[std::string(infoKey::playbackRate)] = realEntry(p.playing ? 1.0 : 0.0);
+  entries[std::string(infoKey::timestamp)] =
       realEntry(Seconds(p.wallStamp.time_since_epoch()).count(), InfoKind::date);
   InfoEntry artwork;
   artwork.kind = InfoKind::bytes;
   artwork.bytes = track.artwork;
-  entries["kMRMediaRemoteNowPlayingInfoArtworkData"] = std::move(artwork);
-  entries["kMRMediaRemoteNowPlayingInfoArtworkIdentifier"] = textEntry(track.artworkID);
-  entries["kMRMediaRemoteNowPlayingInfoArtworkMIMEType"] = textEntry("image/png");
+  entries[std::string(infoKey::artworkData)] = std::move(artwork);
+  entries[std::string(infoKey::artworkIdentifier)] = textEntry(track.artworkID);
+  entries[std::string(infoKey::artworkMIMEType)] = textEntry("image/png");
 
   SimState& state = simState();
   state.info = std::move(info);
@@ -194,19 +187,19 @@ bool playerCommand(std::int32_t code) {
   Player& p = player();
   if (p.tracks.empty()) return false;
   switch (code) {
-    case playCode:
+    case commandCode::play:
       setPlaying(p, true);
       return true;
-    case pauseCode:
+    case commandCode::pause:
       setPlaying(p, false);
       return true;
-    case toggleCode:
+    case commandCode::togglePlayPause:
       setPlaying(p, !p.playing);
       return true;
-    case nextCode:
+    case commandCode::nextTrack:
       changeTrack(p, (p.index + 1) % p.tracks.size());
       return true;
-    case previousCode:
+    case commandCode::previousTrack:
       if (elapsedNow(p) > restartAfterSeconds) restamp(p, 0);
       else changeTrack(p, (p.index + p.tracks.size() - 1) % p.tracks.size());
       return true;

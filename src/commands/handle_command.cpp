@@ -18,13 +18,12 @@ struct TransportCommand {
   std::int32_t code;
 };
 
-// The service's codes. Code 3 (stop) is never sent.
 constexpr std::array<TransportCommand, 5> transportCommands = {{
-    {"play", 0},
-    {"pause", 1},
-    {"toggle", 2},
-    {"next", 4},
-    {"previous", 5},
+    {"play", commandCode::play},
+    {"pause", commandCode::pause},
+    {"toggle", commandCode::togglePlayPause},
+    {"next", commandCode::nextTrack},
+    {"previous", commandCode::previousTrack},
 }};
 
 constexpr std::string_view seekPrefix = "seek ";

@@ -12,10 +12,6 @@ std::optional<std::string> lastArtworkID;
 
 namespace {
 
-constexpr std::string_view artworkDataKey = "kMRMediaRemoteNowPlayingInfoArtworkData";
-constexpr std::string_view artworkIdentifierKey = "kMRMediaRemoteNowPlayingInfoArtworkIdentifier";
-constexpr std::string_view artworkMIMEKey = "kMRMediaRemoteNowPlayingInfoArtworkMIMEType";
-
 // The record's text member called name, or "" when it has none.
 std::string_view textMember(const Record& record, std::string_view name) {
   const Value* value = record.find(name);
@@ -44,16 +40,16 @@ bool artworkQualifies(const InfoValue& bytes) {
 }
 
 void addArtwork(InfoDictionary info, Record& record) {
-  InfoValue bytes = readInfo(info, artworkDataKey, record.texts);
+  InfoValue bytes = readInfo(info, infoKey::artworkData, record.texts);
   // Missing or oversized artwork leaves lastArtworkID alone: artwork that vanishes
   // for a moment and comes back under the same identity is not sent again.
   if (!artworkQualifies(bytes)) return;
-  std::string_view identity = artworkIdentity(readInfo(info, artworkIdentifierKey, record.texts), record);
+  std::string_view identity = artworkIdentity(readInfo(info, infoKey::artworkIdentifier, record.texts), record);
   record.set("artworkID", identity);
   if (lastArtworkID && *lastArtworkID == identity) return;
   // The bytes stay in the service's buffer; the writer encodes them into the line.
   record.set("artwork", Base64Text{bytes.bytes});
-  copyString(info, artworkMIMEKey, record, "artworkMIME");
+  copyString(info, infoKey::artworkMIMEType, record, "artworkMIME");
 }
 
 void recordArtworkSent(const Record& record) {

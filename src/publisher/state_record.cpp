@@ -11,14 +11,6 @@
 namespace kel {
 namespace {
 
-constexpr std::string_view titleKey = "kMRMediaRemoteNowPlayingInfoTitle";
-constexpr std::string_view artistKey = "kMRMediaRemoteNowPlayingInfoArtist";
-constexpr std::string_view albumKey = "kMRMediaRemoteNowPlayingInfoAlbum";
-constexpr std::string_view durationKey = "kMRMediaRemoteNowPlayingInfoDuration";
-constexpr std::string_view elapsedKey = "kMRMediaRemoteNowPlayingInfoElapsedTime";
-constexpr std::string_view rateKey = "kMRMediaRemoteNowPlayingInfoPlaybackRate";
-constexpr std::string_view timestampKey = "kMRMediaRemoteNowPlayingInfoTimestamp";
-
 // A string result of at least one character, the only kind of identifier we accept.
 std::optional<std::string_view> nonEmptyString(Object object, std::string_view selector,
                                                TextStore& store) {
@@ -81,15 +73,15 @@ void buildStateRecord(std::uint8_t playing, InfoDictionary info, Record& record)
   }
   record.set("bundle", *bundle);
   record.set("playing", playing != 0);
-  copyString(info, titleKey, record, "title");
-  copyString(info, artistKey, record, "artist");
-  copyString(info, albumKey, record, "album");
-  copyNumber(info, durationKey, record, "duration");
-  copyNumber(info, elapsedKey, record, "elapsed");
-  copyNumber(info, rateKey, record, "rate");
+  copyString(info, infoKey::title, record, "title");
+  copyString(info, infoKey::artist, record, "artist");
+  copyString(info, infoKey::album, record, "album");
+  copyNumber(info, infoKey::duration, record, "duration");
+  copyNumber(info, infoKey::elapsedTime, record, "elapsed");
+  copyNumber(info, infoKey::playbackRate, record, "rate");
   // A date that is not a finite instant is left out like any other malformed
   // value, so that it cannot cost the rest of the record its line.
-  if (InfoValue timestamp = readInfo(info, timestampKey, record.texts);
+  if (InfoValue timestamp = readInfo(info, infoKey::timestamp, record.texts);
       timestamp.kind == InfoKind::date && std::isfinite(timestamp.real)) {
     record.set("timestamp", timestamp.real);
   }

@@ -14,11 +14,9 @@
 
 #include "output/record.h"
 #include "platform/info_value.h"
+#include "service/service.h"
 
 namespace kel {
-
-// Artwork of more bytes than this is never sent.
-inline constexpr std::size_t artworkLimit = 4'194'304;
 
 // The artwork identity that accompanied the artwork bytes last sent, or none.
 // Replaced when artwork is sent and cleared by a no-player record; touched only on

@@ -74,7 +74,8 @@ static_assert(std::is_same_v<decltype(holdIsPlaying), service_abi::GetIsPlayingE
 static_assert(std::is_same_v<decltype(holdInfo), service_abi::GetNowPlayingInfoEntry>);
 
 bool isTransportCode(std::int32_t code) {
-  return code == 0 || code == 1 || code == 2 || code == 4 || code == 5;
+  return code == commandCode::play || code == commandCode::pause || code == commandCode::togglePlayPause ||
+         code == commandCode::nextTrack || code == commandCode::previousTrack;
 }
 
 }  // namespace

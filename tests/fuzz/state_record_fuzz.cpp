@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "fuzz_support.h"
+#include "service/service.h"
 #include "platform/linux/standin.h"
 #include "publisher/state_record.h"
 
@@ -27,11 +28,11 @@ enum Key : std::uint8_t { title, artist, album, duration, elapsed, rate, timesta
 
 // The keys the record reads, by Key, and one it does not.
 constexpr std::array<std::string_view, 11> keyNames = {
-    "kMRMediaRemoteNowPlayingInfoTitle",        "kMRMediaRemoteNowPlayingInfoArtist",
-    "kMRMediaRemoteNowPlayingInfoAlbum",        "kMRMediaRemoteNowPlayingInfoDuration",
-    "kMRMediaRemoteNowPlayingInfoElapsedTime",  "kMRMediaRemoteNowPlayingInfoPlaybackRate",
-    "kMRMediaRemoteNowPlayingInfoTimestamp",    "kMRMediaRemoteNowPlayingInfoArtworkData",
-    "kMRMediaRemoteNowPlayingInfoArtworkIdentifier", "kMRMediaRemoteNowPlayingInfoArtworkMIMEType",
+    infoKey::title,        infoKey::artist,
+    infoKey::album,        infoKey::duration,
+    infoKey::elapsedTime,  infoKey::playbackRate,
+    infoKey::timestamp,    infoKey::artworkData,
+    infoKey::artworkIdentifier, infoKey::artworkMIMEType,
     "kMRMediaRemoteNowPlayingInfoGenre",
 };
 

@@ -8,12 +8,12 @@ import time
 import unicodedata
 import unittest
 
-from harness import SANITIZED, Sim, run_sim
+from harness import NEXT, PAUSE, PLAY, PREVIOUS, SANITIZED, TITLE, TOGGLE, Sim, run_sim
 
 PLAYER = {"state": {
     "playing": True,
     "player": {"client": {"bundleIdentifier": "com.example.player"}},
-    "info": {"kMRMediaRemoteNowPlayingInfoTitle": "Song"},
+    "info": {TITLE: "Song"},
 }}
 # The bound on finishing after the end of input is about two seconds; a user would
 # call anything past this a hang.
@@ -80,11 +80,11 @@ def seek(seconds):
 class CommandTableTest(unittest.TestCase):
     def test_each_command_reaches_the_service_with_its_code(self):
         cases = [
-            (b"play\n", command(0)),
-            (b"pause\n", command(1)),
-            (b"toggle\n", command(2)),
-            (b"next\n", command(4)),
-            (b"previous\n", command(5)),
+            (b"play\n", command(PLAY)),
+            (b"pause\n", command(PAUSE)),
+            (b"toggle\n", command(TOGGLE)),
+            (b"next\n", command(NEXT)),
+            (b"previous\n", command(PREVIOUS)),
             (b"Play\n", []),
             (b"PAUSE\n", []),
             (b"stop\n", []),
@@ -107,8 +107,8 @@ class TrimmingTest(unittest.TestCase):
         cases = []
         for member in whitespace_and_newlines():
             space = chr(member).encode()
-            cases.append((space + b"next" + space + b"\n", command(4)))
-            cases.append((space * 3 + b"toggle" + space * 2 + b"\n", command(2)))
+            cases.append((space + b"next" + space + b"\n", command(NEXT)))
+            cases.append((space * 3 + b"toggle" + space * 2 + b"\n", command(TOGGLE)))
         cases.append(("\u3000\u2029 \t\u00a0seek 3\u0085\r\n".encode(), seek(3)))
         run_table(self, cases)
 
@@ -174,29 +174,29 @@ class LineFormTest(unittest.TestCase):
             (b"\xc0\xafnext\n", []),         # An overlong form.
             (b"\xf4\x90\x80\x80next\n", []), # Beyond U+10FFFF.
             (b"next\xe2\x80\n", []),         # Cut short.
-            (b"next\n", command(4)),         # Reading went on.
-            (b"toggle\0garbage\xff\n", command(2)),
+            (b"next\n", command(NEXT)),      # Reading went on.
+            (b"toggle\0garbage\xff\n", command(TOGGLE)),
             (b"\0next\n", []),
-            (b"pause\0\n", command(1)),
+            (b"pause\0\n", command(PAUSE)),
             ("caf\u00e9\n".encode(), []),
             # 65,536 bytes before the line feed are a command, one byte more is not.
-            (b"next".ljust(65536) + b"\n", command(4)),
+            (b"next".ljust(65536) + b"\n", command(NEXT)),
             (b"next".ljust(65537) + b"\n", []),
-            (b"  play".ljust(65536, b"\t") + b"\n", command(0)),
+            (b"  play".ljust(65536, b"\t") + b"\n", command(PLAY)),
         ]
         run_table(self, cases)
 
     def test_a_last_line_without_a_line_feed_is_carried_out(self):
         result = finish(self, [], b"play\nprevious")
-        self.assertEqual(service_calls(result.calls), command(0) + command(5))
+        self.assertEqual(service_calls(result.calls), command(PLAY) + command(PREVIOUS))
 
     def test_a_line_of_100_mb_is_dropped_in_bounded_memory(self):
         with Sim([PLAYER]) as sim:
             sim.write(b"x" * (100 * 1024 * 1024) + b"\nnext\n")
             deadline = time.monotonic() + 60
-            while command(4) != service_calls(sim.calls()) and time.monotonic() < deadline:
+            while command(NEXT) != service_calls(sim.calls()) and time.monotonic() < deadline:
                 time.sleep(0.05)
-            self.assertEqual(service_calls(sim.calls()), command(4))
+            self.assertEqual(service_calls(sim.calls()), command(NEXT))
             with open("/proc/%d/status" % sim.process.pid) as f:
                 peak = next(int(line.split()[1]) for line in f if line.startswith("VmHWM:"))
             print("peak resident size after 100 MB without a line feed: %.1f MiB" % (peak / 1024),
@@ -231,7 +231,7 @@ class RefreshTest(unittest.TestCase):
 
 class EndOfInputTest(unittest.TestCase):
     def test_every_command_before_the_end_is_carried_out_in_order(self):
-        names, codes = [b"play", b"pause", b"toggle", b"next", b"previous"], [0, 1, 2, 4, 5]
+        names, codes = [b"play", b"pause", b"toggle", b"next", b"previous"], [PLAY, PAUSE, TOGGLE, NEXT, PREVIOUS]
         stdin = b"".join(names[i % 6] + b"\n" if i % 6 < 5 else b"seek %d\n" % i for i in range(600))
         expected = [("command", codes[i % 6]) if i % 6 < 5 else ("seek", i) for i in range(600)]
         started = time.monotonic()

@@ -17,7 +17,7 @@ import tempfile
 import time
 import unittest
 
-from harness import SANITIZED, SCRATCH, SIM, read_calls
+from harness import INFO_CHANGED, KEY_PREFIX, SANITIZED, SCRATCH, SIM, read_calls
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 PANEL = os.path.join(ROOT, "examples", "panel", "panel.py")
@@ -27,9 +27,7 @@ CONSUMERS = {
 }
 HANG = 30 if SANITIZED else 10  # seconds: only a hang takes this long
 GAP = 600 if SANITIZED else 400  # milliseconds between publications
-NOTE = "kMRMediaRemoteNowPlayingInfoDidChangeNotification"
 PLAYER = {"client": {"bundleIdentifier": "com.example.player"}}
-KEY = "kMRMediaRemoteNowPlayingInfo"
 
 
 def load_panel():
@@ -49,7 +47,7 @@ def info(title=None, artist=None, album=None, duration=None, elapsed=None, rate=
               "PlaybackRate": rate, "Timestamp": None if timestamp is None else {"date": timestamp},
               "ArtworkData": None if artwork is None else {"base64": base64.b64encode(artwork).decode()},
               "ArtworkIdentifier": identifier, "ArtworkMIMEType": mime}
-    return {KEY + k: v for k, v in values.items() if v is not None}
+    return {KEY_PREFIX + k: v for k, v in values.items() if v is not None}
 
 
 def scenario(states):
@@ -57,7 +55,7 @@ def scenario(states):
     given with the milliseconds to leave after it."""
     steps = [{"state": states[0][0]}, {"sleep": states[0][1]}]
     for state, pause in states[1:]:
-        steps += [{"state": state}, {"post": NOTE}, {"sleep": pause}]
+        steps += [{"state": state}, {"post": INFO_CHANGED}, {"sleep": pause}]
     return steps
 
 

@@ -25,6 +25,19 @@ HOST = os.path.join(BIN, "kel-mediaremote")
 LIBRARY_DIR = os.environ.get("KEL_LIBRARY_DIR", os.path.join("..", "lib"))
 SANITIZED = bool(os.environ.get("KEL_SANITIZE"))
 SCRATCH = os.environ.get("KEL_TEST_OUTPUT") or tempfile.gettempdir()
+# The service's vocabulary, as src/service/service.h defines it: notification
+# names, info keys, command codes, the artwork limit.
+INFO_CHANGED = "kMRMediaRemoteNowPlayingInfoDidChangeNotification"
+PLAYING_CHANGED = "kMRMediaRemoteNowPlayingApplicationIsPlayingDidChangeNotification"
+APPLICATION_CHANGED = "kMRMediaRemoteNowPlayingApplicationDidChangeNotification"
+QUEUE_CHANGED = "kMRMediaRemoteNowPlayingPlaybackQueueChangedNotification"
+KEY_PREFIX = "kMRMediaRemoteNowPlayingInfo"
+TITLE, ARTIST, ALBUM = KEY_PREFIX + "Title", KEY_PREFIX + "Artist", KEY_PREFIX + "Album"
+DURATION, ELAPSED, RATE = KEY_PREFIX + "Duration", KEY_PREFIX + "ElapsedTime", KEY_PREFIX + "PlaybackRate"
+TIMESTAMP = KEY_PREFIX + "Timestamp"
+DATA, IDENTIFIER, MIME = KEY_PREFIX + "ArtworkData", KEY_PREFIX + "ArtworkIdentifier", KEY_PREFIX + "ArtworkMIMEType"
+PLAY, PAUSE, TOGGLE, NEXT, PREVIOUS = 0, 1, 2, 4, 5
+ARTWORK_LIMIT = 4194304
 SCHEMA_PYTHON = "/usr/bin/python3"  # Debian's, which has python3-jsonschema (scripts/setup)
 VALIDATOR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "record_validator.py")
 

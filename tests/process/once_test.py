@@ -5,7 +5,7 @@ test holds open and never writes to."""
 import os
 import unittest
 
-from harness import BIN, SANITIZED, SIM, Sim
+from harness import BIN, INFO_CHANGED, SANITIZED, SIM, Sim, TITLE
 
 SCRIPT = os.path.join(BIN, "kel-mediaremote.pl")
 PRELOAD = os.path.join(os.environ.get("KEL_BUILD_DIR", os.path.join(BIN, "..")), "tests", "libkelsimpreload.so")
@@ -14,10 +14,10 @@ EXIT_BOUND = 20
 FIRST_TRACK = {"bundle": "com.kel.VirtualPlayer", "playing": True, "title": "Harbour Lights",
                "artist": "The Lanterns", "album": "Night Ferries"}
 SCENARIO = [{"state": {"playing": False, "player": {"client": {"bundleIdentifier": "com.example.once"}},
-                       "info": {"kMRMediaRemoteNowPlayingInfoTitle": "Once"}}},
+                       "info": {TITLE: "Once"}}},
             # Notifications after the end are not waited for, and print nothing more.
-            {"sleep": 300}, {"post": "kMRMediaRemoteNowPlayingInfoDidChangeNotification"},
-            {"sleep": 300}, {"post": "kMRMediaRemoteNowPlayingInfoDidChangeNotification"}]
+            {"sleep": 300}, {"post": INFO_CHANGED},
+            {"sleep": 300}, {"post": INFO_CHANGED}]
 
 
 def state_part(record):

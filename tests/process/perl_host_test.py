@@ -11,7 +11,7 @@ import tempfile
 import time
 import unittest
 
-from harness import BIN, HOST, LIBRARY_DIR, SANITIZED, SCRATCH, Sim, read_calls
+from harness import BIN, HOST, LIBRARY_DIR, SANITIZED, SCRATCH, Sim, TITLE, read_calls
 
 SCRIPT = os.path.join(BIN, "kel-mediaremote.pl")
 LIBRARY = os.path.join(BIN, "libkelmediaremote.so.1")
@@ -152,7 +152,7 @@ class BridgeTest(unittest.TestCase):
         steps = [{"state": {
             "playing": True,
             "player": {"client": {"bundleIdentifier": "com.example.perl"}},
-            "info": {"kMRMediaRemoteNowPlayingInfoTitle": "Caf\u00e9 / Perl"},
+            "info": {TITLE: "Caf\u00e9 / Perl"},
         }}]
         with open(scenario, "w") as f:
             f.writelines(json.dumps(step) + "\n" for step in steps)

@@ -11,22 +11,12 @@ import re
 import time
 import unittest
 
-from harness import SANITIZED, Sim
+from harness import (ALBUM, ARTIST, DATA, DURATION, ELAPSED, IDENTIFIER, INFO_CHANGED, MIME, RATE, SANITIZED,
+                     TIMESTAMP, TITLE, Sim)
 
 GAP = 600 if SANITIZED else 400  # milliseconds between publications
 BIG_PAUSE = 6000 if SANITIZED else 4000  # milliseconds after a line of megabytes
-NOTE = "kMRMediaRemoteNowPlayingInfoDidChangeNotification"
 PLAYER = {"client": {"bundleIdentifier": "com.example.player"}}
-TITLE = "kMRMediaRemoteNowPlayingInfoTitle"
-ARTIST = "kMRMediaRemoteNowPlayingInfoArtist"
-ALBUM = "kMRMediaRemoteNowPlayingInfoAlbum"
-DURATION = "kMRMediaRemoteNowPlayingInfoDuration"
-ELAPSED = "kMRMediaRemoteNowPlayingInfoElapsedTime"
-RATE = "kMRMediaRemoteNowPlayingInfoPlaybackRate"
-TIMESTAMP = "kMRMediaRemoteNowPlayingInfoTimestamp"
-DATA = "kMRMediaRemoteNowPlayingInfoArtworkData"
-IDENTIFIER = "kMRMediaRemoteNowPlayingInfoArtworkIdentifier"
-MIME = "kMRMediaRemoteNowPlayingInfoArtworkMIMEType"
 
 
 def generated(count):
@@ -41,7 +31,7 @@ def state_steps(states, pauses=None):
     pauses = pauses or {}
     steps = [{"state": states[0]}]
     for index, state in enumerate(states[1:]):
-        steps += [{"sleep": pauses.get(index, GAP)}, {"state": state}, {"post": NOTE}]
+        steps += [{"sleep": pauses.get(index, GAP)}, {"state": state}, {"post": INFO_CHANGED}]
     return steps + [{"sleep": pauses.get(len(states) - 1, GAP)}]
 
 
@@ -205,9 +195,9 @@ class Timing(unittest.TestCase):
         steps = [{"state": state(info)}, {"sleep": GAP}, {"state": state({TITLE: "burst"})}]
         # Ten notifications, the last about 45 ms after the first.
         for _ in range(9):
-            steps += [{"post": NOTE}, {"sleep": 5}]
-        steps += [{"post": NOTE}, {"sleep": 155 if not SANITIZED else GAP},
-                  {"state": state({TITLE: "later"})}, {"post": NOTE}, {"sleep": GAP}]
+            steps += [{"post": INFO_CHANGED}, {"sleep": 5}]
+        steps += [{"post": INFO_CHANGED}, {"sleep": 155 if not SANITIZED else GAP},
+                  {"state": state({TITLE: "later"})}, {"post": INFO_CHANGED}, {"sleep": GAP}]
         with Sim(steps) as sim:
             lines = sim.read_lines(3, timeout=10)
             time.sleep(0.5)
@@ -217,7 +207,7 @@ class Timing(unittest.TestCase):
         calls = result.calls
         register = next(c["t"] for c in calls if c.get("call") == "register")
         queries = [c["t"] for c in calls if c.get("call") == "isPlaying"]
-        posts = [c["t"] for c in calls if c.get("post") == NOTE]
+        posts = [c["t"] for c in calls if c.get("post") == INFO_CHANGED]
         self.assertEqual(len(posts), 11)
         self.assertEqual(len(queries), 3)
         # The start-up request comes after the registration call.
@@ -230,9 +220,9 @@ class Timing(unittest.TestCase):
 
     def test_a_service_that_never_answers(self):
         steps = [{"state": state({TITLE: "unanswered"})}, {"answers": "never"}, {"sleep": GAP},
-                 {"state": state({TITLE: "still unanswered"})}, {"post": NOTE}, {"sleep": GAP},
-                 {"answers": "now"}, {"state": state({TITLE: "answered"})}, {"post": NOTE}, {"sleep": GAP},
-                 {"state": state({TITLE: "again"})}, {"post": NOTE}, {"sleep": GAP}]
+                 {"state": state({TITLE: "still unanswered"})}, {"post": INFO_CHANGED}, {"sleep": GAP},
+                 {"answers": "now"}, {"state": state({TITLE: "answered"})}, {"post": INFO_CHANGED}, {"sleep": GAP},
+                 {"state": state({TITLE: "again"})}, {"post": INFO_CHANGED}, {"sleep": GAP}]
         with Sim(steps) as sim:
             sim.read_lines(2, timeout=10)
             time.sleep(0.5)
@@ -248,7 +238,7 @@ class Timing(unittest.TestCase):
         # The answers take longer than the window: a notification that comes while a
         # publication waits for them opens a new window of its own.
         steps = [{"answers": 300}, {"state": state({TITLE: "one"})}, {"sleep": 250},
-                 {"state": state({TITLE: "two"})}, {"post": NOTE}, {"sleep": 1500}]
+                 {"state": state({TITLE: "two"})}, {"post": INFO_CHANGED}, {"sleep": 1500}]
         with Sim(steps) as sim:
             sim.read_lines(2, timeout=10)
             time.sleep(0.5)

@@ -13,7 +13,7 @@ import threading
 import time
 import unittest
 
-from harness import BIN, SANITIZED, SCRATCH, Sim
+from harness import ARTWORK_LIMIT, BIN, DATA, IDENTIFIER, INFO_CHANGED, SANITIZED, SCRATCH, Sim, TITLE
 
 TGKILL = 234  # The system call's number on x86_64 Linux.
 LIBRARY = os.path.join(BIN, "libkelmediaremote.so.1")
@@ -31,10 +31,8 @@ PYTHON_HOST = ("import ctypes, signal, sys\n"
                "signal.signal(signal.SIGUSR1, lambda *_: None)\n"
                "ctypes.CDLL(sys.argv[1]).kel_mediaremote_run()\n")
 
-INFO_CHANGED = "kMRMediaRemoteNowPlayingInfoDidChangeNotification"
-ARTWORK_LIMIT = 4_194_304
 CLIENT = {"client": {"bundleIdentifier": "com.example.player"}}
-PLAYER = {"state": {"playing": True, "player": CLIENT, "info": {"kMRMediaRemoteNowPlayingInfoTitle": "Song"}}}
+PLAYER = {"state": {"playing": True, "player": CLIENT, "info": {TITLE: "Song"}}}
 # What a user would call a hang, well beyond the bound of about two seconds.
 EXIT_BOUND = 6.0
 
@@ -65,9 +63,9 @@ def python_host(test, steps, code):
 
 def with_artwork(identifier):
     return {"state": {"playing": True, "player": CLIENT, "info": {
-        "kMRMediaRemoteNowPlayingInfoTitle": "Song",
-        "kMRMediaRemoteNowPlayingInfoArtworkData": {"bytes": ARTWORK_LIMIT},
-        "kMRMediaRemoteNowPlayingInfoArtworkIdentifier": identifier}}}
+        TITLE: "Song",
+        DATA: {"bytes": ARTWORK_LIMIT},
+        IDENTIFIER: identifier}}}
 
 
 class StartUpTest(unittest.TestCase):

@@ -7,11 +7,9 @@ import os
 import subprocess
 import unittest
 
-from harness import SCRATCH, SIM, Sim
+from harness import DATA, IDENTIFIER, SCRATCH, SIM, Sim
 
 PLAYER = {"client": {"bundleIdentifier": "com.example.player"}}
-DATA = "kMRMediaRemoteNowPlayingInfoArtworkData"
-IDENTIFIER = "kMRMediaRemoteNowPlayingInfoArtworkIdentifier"
 
 
 class FileArtwork(unittest.TestCase):

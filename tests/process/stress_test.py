@@ -8,11 +8,9 @@ import sys
 import time
 import unittest
 
-from harness import SANITIZED, Sim
+from harness import DATA, IDENTIFIER, INFO_CHANGED, SANITIZED, Sim, TITLE
 
-INFO_CHANGED = "kMRMediaRemoteNowPlayingInfoDidChangeNotification"
 CLIENT = {"client": {"bundleIdentifier": "com.example.player"}}
-TITLE = "kMRMediaRemoteNowPlayingInfoTitle"
 WINDOW = 0.150
 EXIT_BOUND = 6.0
 
@@ -20,8 +18,8 @@ EXIT_BOUND = 6.0
 def player(title, artwork=None, identifier=None):
     info = {TITLE: title}
     if artwork is not None:
-        info["kMRMediaRemoteNowPlayingInfoArtworkData"] = {"bytes": artwork}
-        info["kMRMediaRemoteNowPlayingInfoArtworkIdentifier"] = identifier
+        info[DATA] = {"bytes": artwork}
+        info[IDENTIFIER] = identifier
     return {"state": {"playing": True, "player": CLIENT, "info": info}}
 
 

@@ -1,4 +1,5 @@
 #include "publisher/state_record.h"
+#include "service/service.h"
 
 #include <gtest/gtest.h>
 
@@ -141,7 +142,7 @@ TEST(ArtworkQualifiesTest, TakesByteBuffersOfOneByteToFourMebibytes) {
 TEST(AddArtworkTest, SendsTheServiceBytesWithoutCopyingThem) {
   InfoDictionaryImpl info;
   const std::vector<std::uint8_t>& data =
-      info.entries.emplace("kMRMediaRemoteNowPlayingInfoArtworkData", bytes(1000)).first->second.bytes;
+      info.entries.emplace(infoKey::artworkData, bytes(1000)).first->second.bytes;
   Record record;
   lastArtworkID.reset();
   addArtwork(&info, record);
