@@ -1,6 +1,6 @@
 #pragma once
 // What the benchmarks share: the info dictionary of a state record as the Linux
-// stand-ins hold it, a player for the lookup, standard output sent to /dev/null,
+// Linux platform holds it, a player for the lookup, standard output sent to /dev/null,
 // and the count of heap allocations.
 
 #include <benchmark/benchmark.h>
@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/linux/standin.h"
+#include "platform/linux/linux_platform.h"
 
 namespace kel::bench {
 

@@ -1,7 +1,7 @@
 // Command lines per second through the real reader of standard input
 // (readCommands: the line splitter, the UTF-8 check, the backlog that holds the
 // host back) and the interpreter (handleCommand on queue) into the service's
-// command entry points, here counting stand-ins. Standard input is a pipe that
+// command entry points, here counting ones. Standard input is a pipe that
 // this thread fills.
 
 #include <unistd.h>

@@ -1,12 +1,12 @@
 # KEL_SANITIZE and KEL_FUZZ: every target of the build compiled and linked with
-# the sanitizers, so that a finding anywhere (the core, the stand-ins, the
+# the sanitizers, so that a finding anywhere (the core, the Linux platform, the
 # services, the tests) ends the program, and no test can pass over it.
 if(KEL_FUZZ)
   if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
     message(FATAL_ERROR "KEL_FUZZ needs clang, which has libFuzzer.")
   endif()
   # The fuzzer steers by the coverage of everything the targets run, the core and
-  # the stand-ins alike.
+  # the Linux platform alike.
   if(NOT KEL_SANITIZE)
     set(KEL_SANITIZE address,undefined)
   endif()

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "mpris/service_state.h"
-#include "platform/linux/standin.h"
+#include "platform/linux/linux_platform.h"
 #include "service/service.h"
 
 namespace kel::mpris {

@@ -6,7 +6,7 @@
 
 #include "mpris/artwork.h"
 #include "mpris/player.h"
-#include "platform/linux/standin.h"
+#include "platform/linux/linux_platform.h"
 
 namespace kel::mpris {
 

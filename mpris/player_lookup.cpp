@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "platform/linux/standin.h"
+#include "platform/linux/linux_platform.h"
 
 namespace kel::mpris {
 namespace {

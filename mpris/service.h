@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "platform/linux/standin.h"
+#include "platform/linux/linux_platform.h"
 
 namespace kel::mpris {
 

@@ -3,7 +3,7 @@
 
 #include "mpris/bus_thread.h"
 #include "mpris/service.h"
-#include "platform/linux/standin.h"
+#include "platform/linux/linux_platform.h"
 
 #define KEL_SERVICE_ENTRY extern "C" __attribute__((visibility("default")))
 

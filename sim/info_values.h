@@ -10,7 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "platform/linux/standin.h"
+#include "platform/linux/linux_platform.h"
 #include "sim/scenario.h"
 
 namespace kel::sim {

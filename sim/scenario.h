@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/linux/standin.h"
+#include "platform/linux/linux_platform.h"
 
 namespace kel::sim {
 

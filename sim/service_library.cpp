@@ -3,7 +3,7 @@
 // without each entry point in turn (libkelsimservice-without-NAME.so), so that the
 // host can offer a service that lacks one.
 
-#include "platform/linux/standin.h"
+#include "platform/linux/linux_platform.h"
 #include "sim/simulator.h"
 
 #define KEL_SERVICE_ENTRY extern "C" __attribute__((visibility("default")))

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/linux/standin.h"
+#include "platform/linux/linux_platform.h"
 #include "platform/queue.h"
 #include "sim/scenario.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 // The platform's queues: the serial queue that runs every stateful task, and the
-// shared background queue for blocking work. Dispatch on macOS, our stand-in on Linux.
+// shared background queue for blocking work. Dispatch on macOS, our own on Linux.
 
 #include <chrono>
 #include <functional>

@@ -19,7 +19,7 @@
 #include "commands/line_reader.h"
 #include "entry/entry.h"
 #include "fuzz_support.h"
-#include "platform/linux/standin.h"
+#include "platform/linux/linux_platform.h"
 #include "service/service.h"
 
 namespace kel {

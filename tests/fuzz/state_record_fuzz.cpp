@@ -18,7 +18,7 @@
 
 #include "fuzz_support.h"
 #include "service/service.h"
-#include "platform/linux/standin.h"
+#include "platform/linux/linux_platform.h"
 #include "publisher/state_record.h"
 
 namespace kel {

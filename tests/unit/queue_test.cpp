@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/linux/standin.h"
+#include "platform/linux/linux_platform.h"
 #include "platform/notification_center.h"
 
 namespace kel {

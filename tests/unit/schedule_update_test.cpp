@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "entry/entry.h"
-#include "platform/linux/standin.h"
+#include "platform/linux/linux_platform.h"
 #include "service/service.h"
 
 namespace kel {

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/linux/standin.h"
+#include "platform/linux/linux_platform.h"
 
 namespace kel {
 namespace {

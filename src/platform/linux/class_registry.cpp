@@ -1,11 +1,11 @@
-// The Linux stand-in for the Objective-C runtime's classes: a registry by name,
+// The Linux platform's counterpart of the Objective-C runtime's classes: a registry by name,
 // filled by the simulated service.
 
 #include <mutex>
 #include <string>
 
 #include "platform/class_lookup.h"
-#include "platform/linux/standin.h"
+#include "platform/linux/linux_platform.h"
 
 namespace kel {
 namespace {

@@ -1,5 +1,5 @@
 #include "platform/info_value.h"
-#include "platform/linux/standin.h"
+#include "platform/linux/linux_platform.h"
 
 #include <span>
 
@@ -9,7 +9,7 @@ bool infoIsEmpty(InfoDictionary info) {
   return info == nullptr || info->entries.empty();
 }
 
-// The stand-in holds its texts as UTF-8 already, so the store is not needed.
+// The Linux dictionary holds its texts as UTF-8 already, so the store is not needed.
 InfoValue readInfo(InfoDictionary info, std::string_view key, TextStore&) {
   InfoValue value;
   if (info == nullptr) return value;

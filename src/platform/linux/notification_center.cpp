@@ -1,4 +1,4 @@
-// The Linux stand-in for the default notification centre: one per process, shared
+// The Linux platform's default notification centre: one per process, shared
 // by the bridge and the simulated service through this library.
 
 #include <mutex>
@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/linux/standin.h"
+#include "platform/linux/linux_platform.h"
 #include "platform/notification_center.h"
 
 namespace kel {

@@ -1,4 +1,4 @@
-// The Linux stand-in for dispatch queues: one worker thread per serial queue, a
+// The Linux platform's dispatch queues: one worker thread per serial queue, a
 // task list and a timer list under one mutex, and a condition variable. An idle
 // queue waits without a deadline, so it costs no CPU.
 

@@ -4,7 +4,7 @@
 
 namespace kel {
 
-// The stand-in run loop has no sources of its own: it blocks for good, without
+// The Linux run loop has no sources of its own: it blocks for good, without
 // waking. pause() returns only after a signal handler ran.
 void runLoop() {
   for (;;) pause();

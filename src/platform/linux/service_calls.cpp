@@ -6,7 +6,7 @@
 #include <memory>
 #include <utility>
 
-#include "platform/linux/standin.h"
+#include "platform/linux/linux_platform.h"
 
 namespace kel {
 

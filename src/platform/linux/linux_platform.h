@@ -1,7 +1,8 @@
 #pragma once
-// What the Linux stand-in library offers beyond the seam: the pieces that the
-// simulated service needs to play the part of MediaRemote, Foundation and the
-// Objective-C runtime. The bridge itself never includes this header.
+// The Linux platform (libkelplatform.so) as a now-playing service sees it: what
+// it offers beyond the seam, so that the MPRIS and the simulated service can
+// play the part of MediaRemote, Foundation and the Objective-C runtime, and the
+// entry points' signatures. The bridge itself never includes this header.
 
 #include <cstdint>
 #include <map>
@@ -32,7 +33,7 @@ struct InfoEntry {
   std::shared_ptr<const std::vector<std::uint8_t>> sharedBytes;
 };
 
-// The stand-in for a CFDictionary: immutable once handed to the bridge.
+// The Linux counterpart of a CFDictionary: immutable once handed to the bridge.
 struct InfoDictionaryImpl {
   std::map<std::string, InfoEntry, std::less<>> entries;
 };
@@ -45,7 +46,7 @@ struct SelectorResult {
   std::string text;
 };
 
-// The entries and results that the stand-ins' users build most.
+// The entries and results that the services build most.
 inline InfoEntry textEntry(std::string text) {
   InfoEntry entry;
   entry.kind = InfoKind::string;
