@@ -12,7 +12,7 @@
 #include <string>
 
 #include "bench_support.h"
-#include "commands/commands.h"
+#include "commands/read_commands.h"
 #include "entry/entry.h"
 #include "service/service.h"
 

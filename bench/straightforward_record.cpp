@@ -4,7 +4,7 @@
 #include <cmath>
 #include <string_view>
 
-#include "output/text_store.h"
+#include "text/text_store.h"
 #include "publisher/state_record.h"
 
 namespace kel::bench {

@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "service/service.h"
+
 namespace kel::host {
 
 namespace {
@@ -20,6 +22,18 @@ std::string normalized(const std::filesystem::path& path) {
 }
 
 }  // namespace
+
+bool isServicePath(std::string_view path) {
+  std::size_t slash = path.rfind('/');
+  return path.substr(slash == std::string_view::npos ? 0 : slash + 1) == linuxServiceFile;
+}
+
+// Linux only, like the compiled hosts: macOS runs the Perl host.
+std::string executableDirectory() {
+  std::error_code error;
+  auto path = std::filesystem::read_symlink("/proc/self/exe", error);
+  return error ? std::string(".") : path.parent_path().string();
+}
 
 std::string libraryDirectory() {
   return normalized(std::filesystem::path(executableDirectory()) / KEL_LIBRARY_DIR);

@@ -6,6 +6,10 @@
 
 namespace kel::host {
 
+// Whether path names the service library the bridge opens (its file name, in
+// any folder): how a test host recognises the bridge's open of it.
+bool isServicePath(std::string_view path);
+
 // Exit statuses of the hosts themselves, apart from the library's 0 and 2.
 inline constexpr int exitCannotLoad = 1;
 inline constexpr int exitUsage = 64;

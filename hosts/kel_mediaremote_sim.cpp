@@ -61,7 +61,7 @@ OpenFunction realOpen() {
 
 // Any thread. Every dlopen of the process comes here first.
 extern "C" __attribute__((visibility("default"))) void* dlopen(const char* path, int mode) {
-  if (path != nullptr && kel::isServicePath(path)) return serviceHandle;
+  if (path != nullptr && kel::host::isServicePath(path)) return serviceHandle;
   return realOpen()(path, mode);
 }
 

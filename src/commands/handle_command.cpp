@@ -6,7 +6,7 @@
 #include "commands/number_reader.h"
 #include "commands/trim.h"
 #include "platform/service_calls.h"
-#include "publisher/publisher.h"
+#include "publisher/schedule_update.h"
 #include "service/service.h"
 
 namespace kel {

@@ -2,10 +2,9 @@
 
 #include <cerrno>
 #include <cstring>
-#include <poll.h>
-#include <unistd.h>
 
-#include "output/utf8.h"
+#include "platform/io.h"
+#include "text/utf8.h"
 
 namespace kel {
 
@@ -48,15 +47,7 @@ void finishLines(LineSplitter& splitter, const LineHandler& onLine) {
 void readLines(int fd, LineSplitter& splitter, const LineHandler& onLine) {
   for (;;) {
     std::span<char> space = freeSpace(splitter);
-    ssize_t count = ::read(fd, space.data(), space.size());
-    if (count < 0 && errno == EINTR) continue;
-    if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      // A host may hand over a non-blocking standard input: no data yet is not its
-      // end, so wait, without a deadline, until there is something to read.
-      pollfd readable{fd, POLLIN, 0};
-      poll(&readable, 1, -1);
-      continue;
-    }
+    std::ptrdiff_t count = readSome(fd, space);
     if (count <= 0) break;
     takeBytes(splitter, static_cast<std::size_t>(count), onLine);
   }

@@ -1,11 +1,8 @@
 #include "commands/number_reader.h"
 
-#include <clocale>
-#include <cstdlib>
 #include <string>
-#if defined(__APPLE__)
-#include <xlocale.h>
-#endif
+
+#include "platform/io.h"
 
 namespace kel {
 
@@ -13,13 +10,6 @@ namespace {
 
 bool isDigit(char c) {
   return c >= '0' && c <= '9';
-}
-
-// strtod in the "C" locale, made once, so that "." is the decimal separator
-// whatever locale the host has set.
-locale_t cLocale() {
-  static const locale_t locale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
-  return locale;
 }
 
 }  // namespace
@@ -57,7 +47,7 @@ double readNumber(std::string_view text) {
   // whitespace, "inf", "nan", hexadecimal) can apply. It rounds correctly, and
   // gives an infinity on overflow and a zero or subnormal on underflow.
   std::string number(text.substr(start, at - start));
-  return strtod_l(number.c_str(), nullptr, cLocale());
+  return readDecimalInCLocale(number.c_str());
 }
 
 }  // namespace kel

@@ -1,8 +1,7 @@
 // The reader of standard input, and the end of the process when the input ends.
 
-#include "commands/commands.h"
+#include "commands/read_commands.h"
 
-#include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -16,8 +15,9 @@
 #include "commands/line_reader.h"
 #include "entry/entry.h"
 #include "platform/hang_up.h"
+#include "platform/io.h"
 #include "platform/queue.h"
-#include "publisher/publisher.h"
+#include "publisher/schedule_update.h"
 
 namespace kel {
 
@@ -101,7 +101,7 @@ void readStandardInput() {
       lineHandled(cost);
     });
   };
-  readLines(STDIN_FILENO, splitter, submitLine);
+  readLines(standardInput, splitter, submitLine);
   finishAndExit();
 }
 
@@ -114,7 +114,7 @@ void readCommands() {
 void watchForHangUp() {
   // The host closing its end counts even while unread lines remain in the pipe.
   submitBackground([] {
-    waitForHangUp(STDIN_FILENO);
+    waitForHangUp(standardInput);
     startWatchdog();
   });
 }

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "output/utf8.h"
+#include "text/utf8.h"
 
 namespace kel {
 

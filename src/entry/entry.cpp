@@ -2,15 +2,15 @@
 
 #include <atomic>
 #include <cstdio>
-#include <unistd.h>
 
-#include "commands/commands.h"
+#include "commands/read_commands.h"
 #include "entry/entry.h"
 #include "output/write_line.h"
+#include "platform/io.h"
 #include "platform/notification_center.h"
 #include "platform/run_loop.h"
 #include "platform/service_calls.h"
-#include "publisher/publisher.h"
+#include "publisher/schedule_update.h"
 #include "service/service.h"
 
 namespace kel {
@@ -34,7 +34,7 @@ void waitForStartUp() {
 void endProcess(int status) {
   flockfile(stdout);
   std::fflush(stdout);
-  _exit(status);
+  exitNow(status);
 }
 
 namespace {
@@ -44,7 +44,7 @@ namespace {
   // input or a second set of observers: it starts nothing, and keeps its thread
   // without returning, as the entry promises, while the first call's bridge goes on.
   if (entered.test_and_set()) {
-    for (;;) pause();
+    blockForever();
   }
   void* registerEntry = bindService();
   if (registerEntry == nullptr) {

@@ -8,7 +8,7 @@
 #include <variant>
 
 #include "output/base64.h"
-#include "output/utf8.h"
+#include "text/utf8.h"
 
 namespace kel {
 namespace {

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <variant>
 
-#include "output/text_store.h"
+#include "text/text_store.h"
 
 namespace kel {
 

@@ -1,8 +1,5 @@
 #include "output/write_line.h"
 
-#include <poll.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -10,6 +7,7 @@
 #include <span>
 
 #include "output/json_text.h"
+#include "platform/io.h"
 
 namespace kel {
 namespace {
@@ -24,24 +22,6 @@ std::atomic<bool> outputFailed = false;
 std::mutex lineLock;
 char* lineBuffer = nullptr;
 std::size_t lineCapacity = 0;
-
-// Writes every byte to fd, however the kernel splits the writes. An interrupted
-// write is retried and a full non-blocking descriptor waited for, so neither cuts
-// the line. False on any other error, with the rest unwritten.
-bool writeAll(int fd, std::span<const char> bytes) {
-  while (!bytes.empty()) {
-    ssize_t written = ::write(fd, bytes.data(), bytes.size());
-    if (written >= 0) {
-      bytes = bytes.subspan(static_cast<std::size_t>(written));
-    } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
-      pollfd writable{fd, POLLOUT, 0};
-      ::poll(&writable, 1, -1);  // Interrupted or not, the write is tried again.
-    } else if (errno != EINTR) {
-      return false;
-    }
-  }
-  return true;
-}
 
 }  // namespace
 
@@ -73,7 +53,7 @@ bool writeLine(const Record& record) {
   bool written = false;
   if (!outputFailed) {
     std::fflush(stdout);
-    written = writeAll(STDOUT_FILENO, {lineBuffer, lineSize});
+    written = writeAll(standardOutput, {lineBuffer, lineSize});
     outputFailed = !written;
   }
   funlockfile(stdout);

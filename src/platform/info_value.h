@@ -7,7 +7,7 @@
 #include <span>
 #include <string_view>
 
-#include "output/text_store.h"
+#include "text/text_store.h"
 
 namespace kel {
 

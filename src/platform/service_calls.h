@@ -5,11 +5,18 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 
 #include "platform/info_value.h"
 #include "platform/queue.h"
 
 namespace kel {
+
+// Where the bridge opens the service: MediaRemote's framework on macOS; on Linux
+// the MPRIS service library in the folder that holds the bridge library itself,
+// so that the build tree and every installed tree find their own. Fixed, not
+// configurable.
+std::string servicePath();
 
 void callRegister(void* entry, Queue queue);
 

@@ -15,7 +15,7 @@
 #include "entry/entry.h"
 #include "platform/queue.h"
 #include "platform/service_calls.h"
-#include "publisher/publisher.h"
+#include "publisher/schedule_update.h"
 #include "publisher/state_record.h"
 #include "service/service.h"
 

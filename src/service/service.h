@@ -19,22 +19,6 @@ inline constexpr const char* mediaRemotePath =
 // On Linux, the MPRIS service library, which is installed beside the bridge library.
 inline constexpr std::string_view linuxServiceFile = "libkelmprisservice.so";
 
-// Where the bridge opens the service: mediaRemotePath on macOS; on Linux
-// linuxServiceFile in the folder that holds the bridge library itself, so that the
-// build tree and every installed tree find their own. Fixed, not configurable.
-std::string servicePath();
-
-// Whether path names the service library that servicePath gives on this system,
-// wherever its folder: how a test host recognises the bridge's open of it.
-inline bool isServicePath(std::string_view path) {
-#if defined(__APPLE__)
-  return path == mediaRemotePath;
-#else
-  std::size_t slash = path.rfind('/');
-  return path.substr(slash == std::string_view::npos ? 0 : slash + 1) == linuxServiceFile;
-#endif
-}
-
 // In the order they are resolved.
 inline constexpr std::array<const char*, 5> entryPointNames = {
     "MRMediaRemoteRegisterForNowPlayingNotifications",

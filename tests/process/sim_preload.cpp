@@ -12,7 +12,7 @@
 #include <cstring>
 #include <string>
 
-#include "service/service.h"
+#include "host.h"
 #include "sim/sim.h"
 
 namespace {
@@ -42,7 +42,7 @@ __attribute__((constructor)) void configureSimulator() {
 
 // Any thread. Every dlopen of the process, perl's own included, comes here first.
 extern "C" __attribute__((visibility("default"))) void* dlopen(const char* path, int mode) {
-  if (path != nullptr && kel::isServicePath(path)) {
+  if (path != nullptr && kel::host::isServicePath(path)) {
     static void* service = realOpen()(KEL_SIM_SERVICE_FILE, RTLD_NOW | RTLD_LOCAL);
     return service;
   }

@@ -1,4 +1,4 @@
-#include "publisher/publisher.h"
+#include "publisher/schedule_update.h"
 
 #include <gtest/gtest.h>
 

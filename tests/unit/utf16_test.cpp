@@ -8,8 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "output/text_store.h"
-#include "output/utf8.h"
+#include "text/text_store.h"
+#include "text/utf8.h"
 #include "utf8_reference.h"
 
 namespace kel {

@@ -5,7 +5,7 @@
 
 #include <string_view>
 
-#include "output/text_store.h"
+#include "text/text_store.h"
 
 namespace kel {
 

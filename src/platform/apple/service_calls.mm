@@ -8,8 +8,13 @@
 #include <Block.h>
 
 #include "platform/apple/dispatch_queue.h"
+#include "service/service.h"
 
 namespace kel {
+
+std::string servicePath() {
+  return mediaRemotePath;
+}
 namespace {
 
 using RegisterFunction = void (*)(dispatch_queue_t queue);

@@ -3,12 +3,26 @@
 
 #include "platform/service_calls.h"
 
+#include <dlfcn.h>
+
 #include <memory>
 #include <utility>
 
 #include "platform/linux/linux_platform.h"
+#include "service/service.h"
 
 namespace kel {
+
+std::string servicePath() {
+  Dl_info library;
+  std::string folder = ".";
+  if (dladdr(reinterpret_cast<void*>(&servicePath), &library) != 0 && library.dli_fname != nullptr) {
+    std::string_view file = library.dli_fname;
+    std::size_t slash = file.rfind('/');
+    if (slash != std::string_view::npos) folder = file.substr(0, slash);
+  }
+  return folder + "/" + std::string(linuxServiceFile);
+}
 
 void callRegister(void* entry, Queue queue) {
   reinterpret_cast<service_abi::RegisterEntry*>(entry)(queue);

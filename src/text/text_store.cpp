@@ -1,8 +1,8 @@
-#include "output/text_store.h"
+#include "text/text_store.h"
 
 #include <utility>
 
-#include "output/utf8.h"
+#include "text/utf8.h"
 
 namespace kel {
 
