@@ -44,8 +44,7 @@ bool readVariantBasic(sd_bus_message* message, char type, std::optional<T>& valu
 bool readVariantText(sd_bus_message* message, char type, std::optional<std::string>& text) {
   std::optional<const char*> read;
   if (!readVariantBasic(message, type, read)) return false;
-  text.reset();
-  if (read) text.emplace(*read);
+  text = read ? std::optional<std::string>(*read) : std::nullopt;
   return true;
 }
 

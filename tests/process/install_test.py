@@ -63,7 +63,8 @@ class InstallTest(unittest.TestCase):
         cls.scratch = tempfile.mkdtemp(prefix="install-", dir=SCRATCH)
         cache = read_cache(BUILD_DIR)
         cls.tree = os.path.join(BUILD_DIR, "install-tree")
-        configure = [CMAKE, "-S", cache["CMAKE_HOME_DIRECTORY"], "-B", cls.tree, "-G", cache["CMAKE_GENERATOR"],
+        cls.generator = cache["CMAKE_GENERATOR"]
+        configure = [CMAKE, "-S", cache["CMAKE_HOME_DIRECTORY"], "-B", cls.tree, "-G", cls.generator,
                      "-DCMAKE_INSTALL_PREFIX=/usr", "-DKEL_BUILD_TESTS=OFF"]
         for name in ("CMAKE_C_COMPILER", "CMAKE_CXX_COMPILER", "CMAKE_BUILD_TYPE", "KEL_SANITIZE", "KEL_WERROR"):
             if cache.get(name):
@@ -164,7 +165,9 @@ class InstallTest(unittest.TestCase):
     @unittest.skipIf(SANITIZED, NO_PLAIN_CONSUMER)
     def test_cmake_package_builds_a_consumer(self):
         build = os.path.join(self.scratch, "cmake-consumer")
-        run([CMAKE, "-S", os.path.join(HERE, "cmake_consumer"), "-B", build, "-DCMAKE_PREFIX_PATH=" + self.usr])
+        # The build's own generator: a fresh system need not have make.
+        run([CMAKE, "-S", os.path.join(HERE, "cmake_consumer"), "-B", build, "-G", self.generator,
+             "-DCMAKE_PREFIX_PATH=" + self.usr])
         run([CMAKE, "--build", build])
         # The build tree's run path leads to the installed library.
         self.check_bridge([os.path.join(build, "consumer")], close_stdin=True)
