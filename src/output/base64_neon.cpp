@@ -8,6 +8,7 @@
 #include <bit>
 
 #include "output/base64.h"
+#include "output/base64_spread.h"
 
 namespace kel {
 namespace {
@@ -22,23 +23,6 @@ constexpr std::size_t stepBytes = 48;
 // bytes left leaves at least 8 chars for the scalar tail to write over them.
 constexpr std::size_t escapedTailBytes = 6;
 
-// Entry m is the tbl control that spreads 8 chars (source bytes 0-7) to
-// 8 + popcount(m) bytes, a backslash (source byte 8) before each char whose bit
-// is set in m. Indices past 15 give zero bytes, which are don't-cares.
-using SpreadControl = std::array<std::uint8_t, 16>;
-constexpr std::array<SpreadControl, 256> makeSlashSpread() {
-  std::array<SpreadControl, 256> table{};
-  for (unsigned mask = 0; mask < 256; ++mask) {
-    unsigned at = 0;
-    for (std::uint8_t i = 0; i < 8; ++i) {
-      if (mask >> i & 1) table[mask][at++] = 8;
-      table[mask][at++] = i;
-    }
-    while (at < 16) table[mask][at++] = 0xFF;
-  }
-  return table;
-}
-alignas(16) constexpr std::array<SpreadControl, 256> slashSpread = makeSlashSpread();
 
 alignas(16) constexpr std::uint8_t alphabet[64] = {'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H', 'I', 'J', 'K', 'L', 'M',
     'N', 'O', 'P', 'Q', 'R', 'S', 'T', 'U', 'V', 'W', 'X', 'Y', 'Z', 'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 'i', 'j',

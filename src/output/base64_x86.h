@@ -1,9 +1,10 @@
 #pragma once
-// The x86-64 Base64 kernels and the table their escaping shares. Included only
+// The x86-64 Base64 kernels and the helpers their escaping shares. Included only
 // where __x86_64__ is defined; each kernel's code is compiled for its own
 // instruction set, everything else for baseline x86-64.
 
 #include "output/base64.h"
+#include "output/base64_spread.h"
 #include "output/x86_features.h"
 
 #include <immintrin.h>
@@ -15,24 +16,6 @@ namespace kel {
 extern const Base64Kernel avx2Base64;
 extern const Base64Kernel avx512VbmiBase64;
 extern const Base64Kernel avx512Vbmi2Base64;
-
-// Entry m is the pshufb control that spreads 8 chars (source bytes 0-7) to
-// 8 + popcount(m) bytes, a backslash (source byte 8) before each char whose bit
-// is set in m. The bytes after those are don't-cares.
-using SpreadControl = std::array<std::uint8_t, 16>;
-constexpr std::array<SpreadControl, 256> makeSlashSpread() {
-  std::array<SpreadControl, 256> table{};
-  for (unsigned mask = 0; mask < 256; ++mask) {
-    unsigned at = 0;
-    for (std::uint8_t i = 0; i < 8; ++i) {
-      if (mask >> i & 1) table[mask][at++] = 8;
-      table[mask][at++] = i;
-    }
-    while (at < 16) table[mask][at++] = 0x80;
-  }
-  return table;
-}
-alignas(64) inline constexpr std::array<SpreadControl, 256> slashSpread = makeSlashSpread();
 
 // Writes the 8 chars in bytes 0-7 of source, which holds backslashes in bytes
 // 8-15, with a backslash before each char whose bit is set in mask; returns the
