@@ -1,6 +1,6 @@
 // Reading cover art. Players name it by URL; the bridge wants the bytes and a type.
 
-#include "mpris/artwork.h"
+#include "mpris/queries.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -17,7 +17,7 @@
 #include <thread>
 #include <utility>
 
-#include "mpris/bus_thread.h"
+#include "mpris/bus.h"
 
 namespace kel::mpris {
 namespace {

@@ -1,4 +1,4 @@
-#include "mpris/artwork.h"
+#include "mpris/queries.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -1,6 +1,8 @@
 #pragma once
-// Cover art from a player's mpris:artUrl: the bytes of a local file or of a data:
-// URL, and their image type. Nothing is fetched over a network.
+// Answering the bridge's queries: whether the now-playing player plays, and its
+// info dictionary with the cover art that its mpris:artUrl names (the bytes of a
+// local file or of a data: URL, and their image type; nothing is fetched over a
+// network).
 
 #include <chrono>
 #include <cstddef>
@@ -12,9 +14,16 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/linux/linux_platform.h"
 #include "service/service.h"
 
 namespace kel::mpris {
+
+// Each answers once, on queue, never inside the call, and never waits on the bus.
+void getIsPlaying(Queue queue, service_abi::IsPlayingCallback callback, void* context);
+void getNowPlayingInfo(Queue queue, service_abi::InfoCallback callback, void* context);
+
+// The artwork.
 
 using Bytes = std::vector<std::uint8_t>;
 
