@@ -73,43 +73,36 @@ std::shared_ptr<const InfoDictionaryImpl> buildInfo(const Player& player, std::s
   return info;
 }
 
-// What the bridge's player lookup finds: the class "MRNowPlayingRequest", whose
-// "localNowPlayingPlayerPath" gives a path whose "client" gives a client with the
-// player's "bundleIdentifier".
+// What the bridge's player lookup finds: a client with the player's
+// "bundleIdentifier".
 
-// The three objects the lookup walks through for one identifier.
-struct LookupObjects {
+// The lookup registered now, and the identifier it is for; the bridge's queue
+// only. A lookup replaced is freed: the walk that could still use it runs on this
+// same queue, after presentPlayer.
+struct Presented {
   std::string identifier;
-  ObjectImpl client;
-  ObjectImpl path;
-  ObjectImpl request;
+  std::unique_ptr<PlayerLookupObjects> lookup;
 };
 
-// The set registered now; the bridge's queue only. A set replaced is freed: the
-// lookup that could still walk it runs on this same queue, after presentPlayer.
-std::unique_ptr<LookupObjects>& presentedLookup() {
-  static auto* objects = new std::unique_ptr<LookupObjects>;
-  return *objects;
+Presented& presentedLookup() {
+  static auto* presented = new Presented;
+  return *presented;
 }
 
 // The bridge's queue, just before an info answer's callback, as the lookup is
 // walked there and only there. From now on the lookup finds a client with
 // bundleIdentifier, or no class at all when there is no player.
 void presentPlayer(const std::optional<std::string>& bundleIdentifier) {
-  std::unique_ptr<LookupObjects>& current = presentedLookup();
+  Presented& current = presentedLookup();
   if (!bundleIdentifier) {
-    registerClass("MRNowPlayingRequest", nullptr);
-    current.reset();
+    registerPlayerLookup(nullptr);
+    current = {};
     return;
   }
-  if (current != nullptr && current->identifier == *bundleIdentifier) return;
-  auto made = std::make_unique<LookupObjects>();
-  made->identifier = *bundleIdentifier;
-  made->client.selectors["bundleIdentifier"] = {SelectorResult::Kind::string, nullptr, *bundleIdentifier};
-  made->path.selectors["client"] = objectResult(&made->client);
-  made->request.selectors["localNowPlayingPlayerPath"] = objectResult(&made->path);
-  registerClass("MRNowPlayingRequest", &made->request);
-  current = std::move(made);
+  if (current.lookup != nullptr && current.identifier == *bundleIdentifier) return;
+  std::unique_ptr<PlayerLookupObjects> made = makePlayerLookup(textResult(*bundleIdentifier));
+  registerPlayerLookup(made.get());
+  current = {*bundleIdentifier, std::move(made)};
 }
 
 // How long an answer waits for the position it asks the player for.

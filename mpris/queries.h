@@ -34,10 +34,6 @@ inline constexpr std::size_t artworkReadLimit = artworkLimit + 1;
 // %XX sequences decoded; a "%" not followed by two hex digits stays as it is.
 std::string decodePercent(std::string_view text);
 
-// Base64 (standard or URL-safe alphabet, padding optional, whitespace ignored);
-// nothing when the text holds anything else.
-std::optional<Bytes> decodeBase64(std::string_view text);
-
 // The artwork at url when it is a file:// URL of a regular local file or a data:
 // URL, at most limit bytes of it; nothing for other schemes or when it cannot be read.
 std::optional<Bytes> fetchArtwork(std::string_view url, std::size_t limit = artworkReadLimit);
