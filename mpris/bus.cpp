@@ -39,7 +39,7 @@ Inbox& inbox() {
 
 // Bus thread only.
 sd_event* event = nullptr;
-sd_bus* bus = nullptr;
+sd_bus* connection = nullptr;
 
 // The callers of whenWritten, and a source that runs after every dispatch (sd-bus
 // writes its queue when the socket takes more) while there are any.
@@ -51,7 +51,7 @@ sd_event_source* writeWatch = nullptr;
 
 void releaseWritten() {
   std::uint64_t queued = 0;
-  bool open = bus != nullptr && sd_bus_get_n_queued_write(bus, &queued) >= 0;
+  bool open = connection != nullptr && sd_bus_get_n_queued_write(connection, &queued) >= 0;
   if (open && queued > 0) {
     sd_event_source_set_enabled(writeWatch, SD_EVENT_ON);
     return;
@@ -90,7 +90,7 @@ void connect() {
     sd_bus_unref(opened);
     return;
   }
-  bus = opened;
+  connection = opened;
 }
 
 // The bus thread, for as long as the process lives.
@@ -125,7 +125,7 @@ void runOnBus(BusTask task) {
 }
 
 sd_bus* sessionBus() {
-  return bus;
+  return connection;
 }
 
 sd_event* busEvent() {
@@ -133,12 +133,12 @@ sd_event* busEvent() {
 }
 
 void dropSessionBus() {
-  if (bus == nullptr) return;
-  sd_bus_detach_event(bus);
+  if (connection == nullptr) return;
+  sd_bus_detach_event(connection);
   // Note: the connection is already closed; what it still holds (pending calls'
   // handlers) goes with it.
-  sd_bus_flush_close_unref(bus);
-  bus = nullptr;
+  sd_bus_flush_close_unref(connection);
+  connection = nullptr;
   releaseWritten();
 }
 
