@@ -1,6 +1,6 @@
 // Reading cover art. Players name it by URL; the bridge wants the bytes and a type.
 
-#include "mpris/artwork.h"
+#include "mpris/queries.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -17,7 +17,7 @@
 #include <thread>
 #include <utility>
 
-#include "mpris/bus_thread.h"
+#include "mpris/bus.h"
 
 namespace kel::mpris {
 namespace {
@@ -27,19 +27,6 @@ int hexValue(char c) {
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
-}
-
-int base64Value(char c) {
-  if (c >= 'A' && c <= 'Z') return c - 'A';
-  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-  if (c >= '0' && c <= '9') return c - '0' + 52;
-  if (c == '+' || c == '-') return 62;
-  if (c == '/' || c == '_') return 63;
-  return -1;
-}
-
-bool isSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
 }
 
 bool startsWithNoCase(std::string_view text, std::string_view prefix) {
@@ -129,7 +116,7 @@ std::optional<Bytes> fetchData(std::string_view rest, std::size_t limit) {
   bool base64 = header.size() >= 7 && startsWithNoCase(header.substr(header.size() - 7), ";base64");
   std::optional<Bytes> bytes;
   if (base64) {
-    bytes = decodeBase64(payload);
+    bytes = decodeBase64(payload, Base64Form::lenient);
   } else {
     bytes = Bytes(payload.begin(), payload.end());
   }
@@ -155,38 +142,6 @@ std::string decodePercent(std::string_view text) {
     decoded.push_back(text[i]);
   }
   return decoded;
-}
-
-std::optional<Bytes> decodeBase64(std::string_view text) {
-  Bytes bytes;
-  bytes.reserve(text.size() / 4 * 3 + 3);
-  std::uint32_t bits = 0;
-  int count = 0;
-  bool padding = false;
-  for (char c : text) {
-    if (isSpace(c)) continue;
-    if (c == '=') {
-      padding = true;
-      continue;
-    }
-    int value = base64Value(c);
-    if (value < 0 || padding) return std::nullopt;
-    bits = (bits << 6) | static_cast<std::uint32_t>(value);
-    if (++count == 4) {
-      bytes.push_back(static_cast<std::uint8_t>(bits >> 16));
-      bytes.push_back(static_cast<std::uint8_t>(bits >> 8));
-      bytes.push_back(static_cast<std::uint8_t>(bits));
-      bits = 0;
-      count = 0;
-    }
-  }
-  if (count == 1) return std::nullopt;
-  if (count == 2) bytes.push_back(static_cast<std::uint8_t>(bits >> 4));
-  if (count == 3) {
-    bytes.push_back(static_cast<std::uint8_t>(bits >> 10));
-    bytes.push_back(static_cast<std::uint8_t>(bits >> 2));
-  }
-  return bytes;
 }
 
 std::optional<Bytes> fetchArtwork(std::string_view url, std::size_t limit) {

@@ -2,14 +2,14 @@
 // first and skips a value of an unexpected type, so that a player's mistake costs
 // only that value.
 
-#include "mpris/bus_values.h"
+#include "mpris/players.h"
 
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "mpris/bus_thread.h"
+#include "mpris/bus.h"
 
 namespace kel::mpris {
 namespace {
@@ -140,9 +140,9 @@ bool readPosition(sd_bus_message* message, Player& player) {
   return true;
 }
 
-bool readEntry(sd_bus_message* message, std::string_view key, bool playerInterface, Players& players,
+bool readEntry(sd_bus_message* message, std::string_view key, bool isPlayer, Players& players,
                Player& player, PropertyChanges& changes) {
-  if (!playerInterface) {
+  if (!isPlayer) {
     if (key != "DesktopEntry") return skipValue(message);
     changes.desktopEntry = true;
     return readVariantText(message, 's', player.desktopEntry);
@@ -171,16 +171,16 @@ bool readEntry(sd_bus_message* message, std::string_view key, bool playerInterfa
 
 }  // namespace
 
-bool readProperties(sd_bus_message* message, bool playerInterface, Players& players, Player& player,
+bool readProperties(sd_bus_message* message, bool isPlayer, Players& players, Player& player,
                     PropertyChanges& changes) {
   return readDictionary(message, [&](std::string_view key) {
-    return readEntry(message, key, playerInterface, players, player, changes);
+    return readEntry(message, key, isPlayer, players, player, changes);
   });
 }
 
-bool readProperty(sd_bus_message* message, std::string_view name, bool playerInterface, Players& players,
+bool readProperty(sd_bus_message* message, std::string_view name, bool isPlayer, Players& players,
                   Player& player, PropertyChanges& changes) {
-  return readEntry(message, name, playerInterface, players, player, changes);
+  return readEntry(message, name, isPlayer, players, player, changes);
 }
 
 bool readSeeked(sd_bus_message* message, Player& player) {

@@ -2,6 +2,8 @@
 // now-playing player, expecting no reply, and the entry point returns once the call
 // has left for the bus daemon.
 
+#include "mpris/commands.h"
+
 #include <cmath>
 #include <condition_variable>
 #include <cstdint>
@@ -13,12 +15,9 @@
 #include <string>
 #include <utility>
 
-#include "mpris/bus_calls.h"
+#include "mpris/bus.h"
+#include "mpris/players.h"
 #include "service/service.h"
-#include "mpris/bus_thread.h"
-#include "mpris/player_watch.h"
-#include "mpris/service.h"
-#include "mpris/service_state.h"
 
 namespace kel::mpris {
 namespace {

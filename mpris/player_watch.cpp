@@ -1,22 +1,19 @@
-// Watching the players. Everything here runs on the bus thread; what it learns goes
-// into the service state under its mutex, and announce tells the bridge.
-
-#include "mpris/player_watch.h"
-
-#include <systemd/sd-bus.h>
-#include <systemd/sd-event.h>
+// Watching the players. Everything here but whenReady runs on the bus thread; what
+// it learns goes into the service state under its mutex, and announce tells the
+// bridge.
 
 #include <algorithm>
 #include <chrono>
 #include <map>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "mpris/announce.h"
-#include "mpris/bus_calls.h"
-#include "mpris/bus_values.h"
-#include "mpris/service_state.h"
+#include "mpris/bus.h"
+#include "mpris/players.h"
+#include "platform/linux/linux_platform.h"
+#include "service/service.h"
 
 namespace kel::mpris {
 namespace {
@@ -31,27 +28,62 @@ constexpr milliseconds readyDeadline{500};
 // Reads of the start-up look still unanswered.
 int startupReads = 0;
 
-// The tasks waiting for the start-up look; never destroyed, as the bus thread may
-// use them until the process ends.
-std::vector<BusTask>& waiting() {
-  static auto* tasks = new std::vector<BusTask>;
-  return *tasks;
-}
-
 void markReady() {
+  std::vector<std::function<void()>> tasks;
   {
     ServiceState& state = serviceState();
     std::lock_guard lock(state.mutex);
     if (state.ready) return;
     state.ready = true;
+    tasks.swap(state.waiting);
   }
-  std::vector<BusTask> tasks;
-  tasks.swap(waiting());
-  for (BusTask& task : tasks) task();
+  for (auto& task : tasks) task();
 }
 
 void startupReadDone() {
   if (--startupReads == 0) markReady();
+}
+
+constexpr std::string_view infoDidChange = notificationNames[0];
+constexpr std::string_view isPlayingDidChange = notificationNames[1];
+constexpr std::string_view applicationDidChange = notificationNames[2];
+
+// The bundle identifier of the now-playing player last announced; bus thread
+// only, and never destroyed.
+std::optional<std::string>& presented() {
+  static auto* bundle = new std::optional<std::string>;
+  return *bundle;
+}
+
+// Bus thread, after the properties of the player owner changed (changes), or after
+// players came or went (playersChanged): chooses the now-playing player again,
+// updates the identifier the bridge is shown, and posts the notifications
+// MediaRemote posts. Nothing is posted before the service is ready: the bridge's
+// first publication waits for that anyway.
+void announce(std::string_view owner, const PropertyChanges& changes, bool playersChanged) {
+  std::optional<std::string> bundle;
+  bool isChosen = false;
+  bool ready = false;
+  bool chosenChanged = false;
+  {
+    ServiceState& state = serviceState();
+    std::lock_guard lock(state.mutex);
+    const Player* chosen = choosePlayer(state.players);
+    std::string chosenOwner = chosen == nullptr ? std::string() : chosen->owner;
+    if (chosen != nullptr) bundle = bundleIdentifier(*chosen);
+    chosenChanged = chosenOwner != state.chosen;
+    state.chosen = chosenOwner;
+    isChosen = chosen != nullptr && chosenOwner == owner;
+    ready = state.ready;
+  }
+  bool bundleChanged = bundle != presented();
+  if (bundleChanged) presented() = bundle;
+  if (!ready) return;
+  // Posted outside the lock: the bridge's observers only enqueue, but nothing here
+  // needs the state any more.
+  if (chosenChanged || bundleChanged || playersChanged) postNotification(applicationDidChange);
+  if (isChosen && changes.status) postNotification(isPlayingDidChange);
+  if (isChosen && (changes.metadata || changes.rate || changes.position)) postNotification(infoDidChange);
 }
 
 // Applies a reply or a signal to the player owner, if it is still there.
@@ -269,18 +301,16 @@ void watchPlayers() {
                              onDeadline, nullptr);
 }
 
-bool isReady() {
-  ServiceState& state = serviceState();
-  std::lock_guard lock(state.mutex);
-  return state.ready;
-}
-
-void whenReady(BusTask task) {
-  if (isReady()) {
-    task();
-  } else {
-    waiting().push_back(std::move(task));
+void whenReady(std::function<void()> task) {
+  {
+    ServiceState& state = serviceState();
+    std::lock_guard lock(state.mutex);
+    if (!state.ready) {
+      state.waiting.push_back(std::move(task));
+      return;
+    }
   }
+  task();
 }
 
 }  // namespace kel::mpris

@@ -9,28 +9,101 @@
 //   deadline: what needs the bus (the position) or a file (the artwork) and is not
 //   there by then is left at what is known.
 
-#include <systemd/sd-event.h>
+#include "mpris/queries.h"
 
 #include <chrono>
 #include <deque>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 
-#include "mpris/artwork.h"
-#include "mpris/bus_calls.h"
-#include "mpris/bus_thread.h"
-#include "mpris/bus_values.h"
-#include "mpris/info_dictionary.h"
-#include "mpris/player_lookup.h"
-#include "mpris/player_watch.h"
-#include "mpris/service.h"
-#include "mpris/service_state.h"
-#include "service/service.h"
+#include "mpris/bus.h"
+#include "mpris/players.h"
 
 namespace kel::mpris {
 namespace {
+
+// The info dictionary, under MediaRemote's key names.
+
+std::string joinArtists(const std::vector<std::string>& artists) {
+  std::string joined;
+  for (const std::string& artist : artists) {
+    if (!joined.empty()) joined += ", ";
+    joined += artist;
+  }
+  return joined;
+}
+
+void addArtwork(std::shared_ptr<const Artwork> artwork, InfoDictionaryImpl& info) {
+  InfoEntry data;
+  data.kind = InfoKind::bytes;
+  data.sharedBytes = std::shared_ptr<const Bytes>(artwork, &artwork->bytes);
+  info.entries.emplace(infoKey::artworkData, std::move(data));
+  info.entries.emplace(infoKey::artworkIdentifier, textEntry(artwork->identity));
+  if (!artwork->mime.empty()) {
+    info.entries.emplace(infoKey::artworkMIMEType, textEntry(std::string(artwork->mime)));
+  }
+}
+
+// Bus thread. The dictionary for player, with artwork when there is some; empty
+// when the player gave no metadata. The elapsed time and timestamp are the
+// player's last known position. The artwork's bytes are shared, not copied.
+std::shared_ptr<const InfoDictionaryImpl> buildInfo(const Player& player, std::shared_ptr<const Artwork> artwork) {
+  auto info = std::make_shared<InfoDictionaryImpl>();
+  const Metadata& metadata = player.metadata;
+  if (!metadata.present) return info;
+  auto& entries = info->entries;
+  if (metadata.title) entries.emplace(infoKey::title, textEntry(*metadata.title));
+  if (metadata.artists) entries.emplace(infoKey::artist, textEntry(joinArtists(*metadata.artists)));
+  if (metadata.album) entries.emplace(infoKey::album, textEntry(*metadata.album));
+  if (metadata.lengthSeconds) entries.emplace(infoKey::duration, realEntry(*metadata.lengthSeconds));
+  if (player.position) {
+    entries.emplace(infoKey::elapsedTime, realEntry(player.position->seconds));
+    entries.emplace(infoKey::timestamp, realEntry(player.position->at, InfoKind::date));
+  }
+  // MediaRemote's rate is the speed the position moves at: 0 unless playing.
+  if (player.status != Status::playing) {
+    entries.emplace(infoKey::playbackRate, realEntry(0));
+  } else if (player.rate) {
+    entries.emplace(infoKey::playbackRate, realEntry(*player.rate));
+  }
+  if (artwork != nullptr) addArtwork(std::move(artwork), *info);
+  return info;
+}
+
+// What the bridge's player lookup finds: a client with the player's
+// "bundleIdentifier".
+
+// The lookup registered now, and the identifier it is for; the bridge's queue
+// only. A lookup replaced is freed: the walk that could still use it runs on this
+// same queue, after presentPlayer.
+struct Presented {
+  std::string identifier;
+  std::unique_ptr<PlayerLookupObjects> lookup;
+};
+
+Presented& presentedLookup() {
+  static auto* presented = new Presented;
+  return *presented;
+}
+
+// The bridge's queue, just before an info answer's callback, as the lookup is
+// walked there and only there. From now on the lookup finds a client with
+// bundleIdentifier, or no class at all when there is no player.
+void presentPlayer(const std::optional<std::string>& bundleIdentifier) {
+  Presented& current = presentedLookup();
+  if (!bundleIdentifier) {
+    registerPlayerLookup(nullptr);
+    current = {};
+    return;
+  }
+  if (current.lookup != nullptr && current.identifier == *bundleIdentifier) return;
+  std::unique_ptr<PlayerLookupObjects> made = makePlayerLookup(textResult(*bundleIdentifier));
+  registerPlayerLookup(made.get());
+  current = {*bundleIdentifier, std::move(made)};
+}
 
 // How long an answer waits for the position it asks the player for.
 constexpr std::chrono::microseconds answerDeadline{250'000};
@@ -190,13 +263,7 @@ void getIsPlaying(Queue queue, service_abi::IsPlayingCallback callback, void* co
   startService();
   // Once ready, the answer needs nothing from the bus; before, it waits on the bus
   // thread for the first look at the players.
-  if (isReady()) {
-    answerIsPlaying(queue, callback, context);
-    return;
-  }
-  runOnBus([queue, callback, context] {
-    whenReady([queue, callback, context] { answerIsPlaying(queue, callback, context); });
-  });
+  whenReady([queue, callback, context] { answerIsPlaying(queue, callback, context); });
 }
 
 void getNowPlayingInfo(Queue queue, service_abi::InfoCallback callback, void* context) {

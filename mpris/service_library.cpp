@@ -1,8 +1,9 @@
 // The MPRIS service's entry points under the names of MediaRemote's, for the bridge
 // to resolve with dlsym: libkelmprisservice.so exports these five and nothing else.
 
-#include "mpris/bus_thread.h"
-#include "mpris/service.h"
+#include "mpris/bus.h"
+#include "mpris/commands.h"
+#include "mpris/queries.h"
 #include "platform/linux/linux_platform.h"
 
 #define KEL_SERVICE_ENTRY extern "C" __attribute__((visibility("default")))

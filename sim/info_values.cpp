@@ -3,6 +3,7 @@
 #include <cmath>
 #include <fstream>
 #include <limits>
+#include <optional>
 #include <utility>
 
 namespace kel::sim {
@@ -72,10 +73,11 @@ std::string readTypedForm(const Json& json, InfoEntry& entry) {
     return {};
   }
   if (form == "base64") {
-    if (!value.is_string() || !decodeBase64(value.get_ref<const std::string&>(), entry.bytes)) {
-      return "\"base64\" takes a string of Base64 text";
-    }
+    std::optional<std::vector<std::uint8_t>> bytes;
+    if (value.is_string()) bytes = decodeBase64(value.get_ref<const std::string&>(), Base64Form::strict);
+    if (!bytes) return "\"base64\" takes a string of Base64 text";
     entry.kind = InfoKind::bytes;
+    entry.bytes = std::move(*bytes);
     return {};
   }
   if (form == "file") {
@@ -92,16 +94,6 @@ std::string readTypedForm(const Json& json, InfoEntry& entry) {
     return {};
   }
   return "unknown typed value \"" + form + "\"";
-}
-
-// The value of one Base64 digit, or -1.
-int base64Digit(char c) {
-  if (c >= 'A' && c <= 'Z') return c - 'A';
-  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-  if (c >= '0' && c <= '9') return c - '0' + 52;
-  if (c == '+') return 62;
-  if (c == '/') return 63;
-  return -1;
 }
 
 }  // namespace
@@ -180,29 +172,6 @@ std::vector<std::uint8_t> generatedBytes(std::size_t count) {
   std::vector<std::uint8_t> bytes(count);
   for (std::size_t i = 0; i < count; ++i) bytes[i] = static_cast<std::uint8_t>(i % 251);
   return bytes;
-}
-
-bool decodeBase64(std::string_view text, std::vector<std::uint8_t>& bytes) {
-  bytes.clear();
-  if (text.size() % 4 != 0) return false;
-  bytes.reserve(text.size() / 4 * 3);
-  for (std::size_t at = 0; at < text.size(); at += 4) {
-    bool last = at + 4 == text.size();
-    std::size_t pads = 0;
-    if (last && text[at + 3] == '=') pads = text[at + 2] == '=' ? 2 : 1;
-    std::uint32_t group = 0;
-    for (std::size_t i = 0; i < 4; ++i) {
-      int digit = i < 4 - pads ? base64Digit(text[at + i]) : 0;
-      if (digit < 0) return false;
-      group = group << 6 | std::uint32_t(digit);
-    }
-    // The bits that the padding hides must be zero, so that each text decodes one way only.
-    if ((pads == 1 && (group & 0xFF) != 0) || (pads == 2 && (group & 0xFFFF) != 0)) return false;
-    bytes.push_back(static_cast<std::uint8_t>(group >> 16));
-    if (pads < 2) bytes.push_back(static_cast<std::uint8_t>(group >> 8));
-    if (pads < 1) bytes.push_back(static_cast<std::uint8_t>(group));
-  }
-  return true;
 }
 
 }  // namespace kel::sim

@@ -34,8 +34,4 @@ std::string readSelectorValue(const nlohmann::json& json, SelectorResult& result
 // count bytes whose byte i is i mod 251, a pattern that no power-of-two block repeats.
 std::vector<std::uint8_t> generatedBytes(std::size_t count);
 
-// Decodes standard Base64 with "=" padding (RFC 4648, section 4); whitespace and a
-// missing or misplaced pad are rejected. False when the text is not Base64.
-bool decodeBase64(std::string_view text, std::vector<std::uint8_t>& bytes);
-
 }  // namespace kel::sim

@@ -27,16 +27,14 @@ bool readFile(const std::string& path, std::string& text) {
   return !failed;
 }
 
-constexpr std::string_view lookupClassName = "MRNowPlayingRequest";
-
 // Note: the bridge may hold an object of an earlier lookup while a scenario
-// replaces it, as it may hold an Objective-C object, so no object is ever freed.
+// replaces it, as it may hold an Objective-C object, so no lookup is ever freed.
 // The list itself is never destroyed either.
-ObjectImpl* keep(std::unique_ptr<ObjectImpl> object) {
+const PlayerLookupObjects* keep(std::unique_ptr<PlayerLookupObjects> lookup) {
   static std::mutex& mutex = *new std::mutex;
-  static auto& kept = *new std::vector<std::unique_ptr<ObjectImpl>>;
+  static auto& kept = *new std::vector<std::unique_ptr<PlayerLookupObjects>>;
   std::lock_guard lock(mutex);
-  kept.push_back(std::move(object));
+  kept.push_back(std::move(lookup));
   return kept.back().get();
 }
 
@@ -56,27 +54,16 @@ void applyStateChange(const StateChange& change) {
 
 void installPlayerLookup(const PlayerLookup& lookup) {
   if (lookup.stage == LookupStage::noClass) {
-    registerClass(lookupClassName, nullptr);
+    registerPlayerLookup(nullptr);
     return;
   }
-  // Built from the inside out, so that each object is complete before anything
-  // refers to it.
-  auto client = std::make_unique<ObjectImpl>();
-  if (lookup.parentApplicationBundleIdentifier) {
-    client->selectors.emplace("parentApplicationBundleIdentifier", *lookup.parentApplicationBundleIdentifier);
-  }
-  if (lookup.bundleIdentifier) client->selectors.emplace("bundleIdentifier", *lookup.bundleIdentifier);
-
-  auto path = std::make_unique<ObjectImpl>();
-  if (lookup.stage == LookupStage::nilClient) path->selectors.emplace("client", SelectorResult{});
-  if (lookup.stage == LookupStage::client) path->selectors.emplace("client", objectResult(keep(std::move(client))));
-
-  auto cls = std::make_unique<ObjectImpl>();
-  if (lookup.stage == LookupStage::nilPath) cls->selectors.emplace("localNowPlayingPlayerPath", SelectorResult{});
-  if (lookup.stage >= LookupStage::noClientSelector) {
-    cls->selectors.emplace("localNowPlayingPlayerPath", objectResult(keep(std::move(path))));
-  }
-  registerClass(lookupClassName, keep(std::move(cls)));
+  // A whole lookup, cut short at the stage the scenario names before anyone sees it.
+  auto made = makePlayerLookup(lookup.bundleIdentifier, lookup.parentApplicationBundleIdentifier);
+  if (lookup.stage == LookupStage::noPathSelector) made->request.selectors.clear();
+  if (lookup.stage == LookupStage::nilPath) made->request.selectors["localNowPlayingPlayerPath"] = SelectorResult{};
+  if (lookup.stage == LookupStage::noClientSelector) made->path.selectors.clear();
+  if (lookup.stage == LookupStage::nilClient) made->path.selectors["client"] = SelectorResult{};
+  registerPlayerLookup(keep(std::move(made)));
 }
 
 

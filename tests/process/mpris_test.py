@@ -261,6 +261,11 @@ class TestPlayer:
         if seen != count:
             raise AssertionError("the player got %d %s calls of %d" % (seen, member, count))
 
+    def counted(self, member):
+        """How many calls of member the player has taken."""
+        self.send(counted=member)
+        return [line for line in self.calls if line.get("counted") == member][-1]["calls"]
+
     def set_player(self, emit=True, **properties):
         """Sets Player properties ([SIG, VALUE] each) and announces them."""
         self.send(set={"interface": PLAYER, "properties": properties})
@@ -807,6 +812,45 @@ class MisbehavingPlayerTest(unittest.TestCase):
         bridge.close_stdin()
         self.assertEqual(bridge.wait(HANG), 0)
         self.assertEqual(bridge.result().stderr, b"")
+
+
+    def test_lookups_of_identifiers_gone_are_freed(self):
+        player = TestPlayer(self, self.bus, "kelnames")
+        player.set_player(emit=False, PlaybackStatus=["s", "Playing"], Metadata=metadata("Many Names"))
+        bridge, records = self.start_bridge()
+        records.next(what="the start-up record")
+        # Long identifiers, so that lookup objects kept for each would show.
+        count = 3 if SANITIZED else 32
+        for number in range(count):
+            entry = "org.example.kel%d.%s" % (number, "x" * (1 << 19))
+            player.send(set={"interface": ROOT, "properties": {"DesktopEntry": ["s", entry]}})
+            player.emit_changed(ROOT, {"DesktopEntry": ["s", entry]})
+            records.next(lambda r: r.get("bundle") == entry, "the bundle of DesktopEntry %d" % number)
+        peak = bridge.peak_memory()
+        print("mpris: %d identifiers of 512 KiB shown: peak %.1f MiB" % (count, peak / 2**20))
+        if not SANITIZED:
+            self.assertLess(peak, 16 * 2**20)
+        bridge.close_stdin()
+        self.assertEqual(bridge.wait(HANG), 0)
+
+    def test_invalidated_properties_are_read_once_per_burst(self):
+        player = TestPlayer(self, self.bus, "kelburst")
+        player.set_player(emit=False, PlaybackStatus=["s", "Playing"], Metadata=metadata("Burst"))
+        bridge, records = self.start_bridge()
+        records.next(what="the start-up record")
+        gets = [player.counted("Get")]
+        player.send(emit={"interface": PROPERTIES, "member": "PropertiesChanged",
+                          "args": [["s", PLAYER], ["a{sv}", {}], ["as", ["Metadata"]]]}, times=1000)
+
+        def settled():
+            time.sleep(0.5)
+            gets.append(player.counted("Get"))
+            return gets[-1] > gets[0] and gets[-1] == gets[-2]
+        wait_until(settled, what="the reads to end")
+        print("mpris: 1000 invalidations of Metadata -> %d Get calls" % (gets[-1] - gets[0]))
+        self.assertLess(gets[-1] - gets[0], 100)
+        bridge.close_stdin()
+        self.assertEqual(bridge.wait(HANG), 0)
 
 
 class InstallTest(unittest.TestCase):

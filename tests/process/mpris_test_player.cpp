@@ -10,8 +10,11 @@
 //   {"set": {"interface": I, "properties": {NAME: [SIG, VALUE], ...}}}
 //       sets properties of I (the Player interface, or "org.mpris.MediaPlayer2"),
 //       as Get and GetAll answer them; [SIG, null] removes one.
-//   {"emit": {"interface": I, "member": M, "args": [[SIG, VALUE], ...]}}
-//       sends the signal I.M from /org/mpris/MediaPlayer2 with those arguments.
+//   {"emit": {"interface": I, "member": M, "args": [[SIG, VALUE], ...]}, "times": N}
+//       sends the signal I.M from /org/mpris/MediaPlayer2 with those arguments,
+//       N times (once without "times").
+//   {"counted": M}
+//       says {"counted":M,"calls":N}: how many calls of method M it has taken.
 //   {"silent": ["Get", "GetAll", ...]}
 //       from now on, never answers those methods (of any interface), and says
 //       {"call":"Get"} when one comes.
@@ -46,6 +49,7 @@ sd_bus* bus = nullptr;
 sd_event* event = nullptr;
 std::map<std::string, std::map<std::string, json>> properties;  // interface -> name -> [SIG, VALUE]
 std::set<std::string> silent;
+std::map<std::string, int> calls;  // method -> how many came
 std::string input;
 
 void say(const json& line) {
@@ -174,6 +178,7 @@ int onCall(sd_bus_message* m, void*, sd_bus_error*) {
   const char* member = sd_bus_message_get_member(m);
   const char* interface = sd_bus_message_get_interface(m);
   if (member == nullptr || interface == nullptr) return 0;
+  ++calls[member];
   // A player that hangs: the call is taken and never answered.
   if (silent.count(member) != 0) {
     say({{"call", member}});
@@ -222,7 +227,11 @@ void handleLine(const std::string& line) {
       }
     }
   }
-  if (command.contains("emit")) emit(command["emit"]);
+  for (int i = command.value("times", 1); command.contains("emit") && i > 0; --i) emit(command["emit"]);
+  if (command.contains("counted")) {
+    std::string member = command["counted"].get<std::string>();
+    say({{"counted", member}, {"calls", calls[member]}});
+  }
   if (command.contains("silent")) silent = command["silent"].get<std::set<std::string>>();
   if (command.contains("release")) {
     std::string name = "org.mpris.MediaPlayer2." + command["release"].get<std::string>();

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "mpris/player.h"
+#include "mpris/players.h"
 
 namespace kel::mpris {
 namespace {

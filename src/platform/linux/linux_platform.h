@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -78,6 +79,44 @@ struct ObjectImpl {
 
 // Any thread. Makes lookupClass(name) answer cls from now on; null removes it.
 void registerClass(std::string_view name, Object cls);
+
+// What both services build alike (service_support.cpp).
+
+// The objects the bridge's player lookup walks through: the class
+// "MRNowPlayingRequest", whose "localNowPlayingPlayerPath" gives path, whose
+// "client" gives client. Note: each refers to the next by address, so a lookup
+// stays where it was made.
+struct PlayerLookupObjects {
+  ObjectImpl request;
+  ObjectImpl path;
+  ObjectImpl client;
+};
+
+inline SelectorResult textResult(std::string text) {
+  SelectorResult result;
+  result.kind = SelectorResult::Kind::string;
+  result.text = std::move(text);
+  return result;
+}
+
+// Any thread. A whole lookup whose client answers "bundleIdentifier" and
+// "parentApplicationBundleIdentifier" with what is given, and does not respond to
+// a selector given nothing.
+std::unique_ptr<PlayerLookupObjects> makePlayerLookup(
+    std::optional<SelectorResult> bundleIdentifier,
+    std::optional<SelectorResult> parentApplicationBundleIdentifier = std::nullopt);
+
+// Any thread. Makes the lookup find lookup's class from now on; null: no class.
+void registerPlayerLookup(const PlayerLookupObjects* lookup);
+
+// strict: the standard alphabet with "=" padding (RFC 4648, section 4), and a
+// missing or misplaced pad, a non-zero bit under one, or whitespace rejected.
+// lenient: the standard or the URL-safe alphabet, padding optional, whitespace
+// ignored.
+enum class Base64Form : std::uint8_t { strict, lenient };
+
+// Any thread. The bytes that text encodes, or nothing when it is not Base64 of form.
+std::optional<std::vector<std::uint8_t>> decodeBase64(std::string_view text, Base64Form form);
 
 // The entry points of a now-playing service on Linux, as the bridge calls them.
 // Each callback runs once, on the queue it was given; a query that is never

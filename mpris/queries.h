@@ -1,6 +1,8 @@
 #pragma once
-// Cover art from a player's mpris:artUrl: the bytes of a local file or of a data:
-// URL, and their image type. Nothing is fetched over a network.
+// Answering the bridge's queries: whether the now-playing player plays, and its
+// info dictionary with the cover art that its mpris:artUrl names (the bytes of a
+// local file or of a data: URL, and their image type; nothing is fetched over a
+// network).
 
 #include <chrono>
 #include <cstddef>
@@ -12,9 +14,16 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/linux/linux_platform.h"
 #include "service/service.h"
 
 namespace kel::mpris {
+
+// Each answers once, on queue, never inside the call, and never waits on the bus.
+void getIsPlaying(Queue queue, service_abi::IsPlayingCallback callback, void* context);
+void getNowPlayingInfo(Queue queue, service_abi::InfoCallback callback, void* context);
+
+// The artwork.
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -24,10 +33,6 @@ inline constexpr std::size_t artworkReadLimit = artworkLimit + 1;
 
 // %XX sequences decoded; a "%" not followed by two hex digits stays as it is.
 std::string decodePercent(std::string_view text);
-
-// Base64 (standard or URL-safe alphabet, padding optional, whitespace ignored);
-// nothing when the text holds anything else.
-std::optional<Bytes> decodeBase64(std::string_view text);
 
 // The artwork at url when it is a file:// URL of a regular local file or a data:
 // URL, at most limit bytes of it; nothing for other schemes or when it cannot be read.

@@ -1,13 +1,12 @@
 // The bus thread: an sd-event loop that serves the session bus connection and an
 // eventfd through which the entry points hand over work. When nothing happens on
 // the bus, the loop sleeps without a deadline, so an idle service costs no CPU.
+// Method calls go out from here with a timeout, and their handlers run once, here.
 
-#include "mpris/bus_thread.h"
+#include "mpris/bus.h"
 
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
-#include <systemd/sd-bus.h>
-#include <systemd/sd-event.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -18,7 +17,7 @@
 #include <utility>
 #include <vector>
 
-#include "mpris/player_watch.h"
+#include "mpris/players.h"
 
 namespace kel::mpris {
 namespace {
@@ -40,7 +39,7 @@ Inbox& inbox() {
 
 // Bus thread only.
 sd_event* event = nullptr;
-sd_bus* bus = nullptr;
+sd_bus* connection = nullptr;
 
 // The callers of whenWritten, and a source that runs after every dispatch (sd-bus
 // writes its queue when the socket takes more) while there are any.
@@ -52,7 +51,7 @@ sd_event_source* writeWatch = nullptr;
 
 void releaseWritten() {
   std::uint64_t queued = 0;
-  bool open = bus != nullptr && sd_bus_get_n_queued_write(bus, &queued) >= 0;
+  bool open = connection != nullptr && sd_bus_get_n_queued_write(connection, &queued) >= 0;
   if (open && queued > 0) {
     sd_event_source_set_enabled(writeWatch, SD_EVENT_ON);
     return;
@@ -91,7 +90,7 @@ void connect() {
     sd_bus_unref(opened);
     return;
   }
-  bus = opened;
+  connection = opened;
 }
 
 // The bus thread, for as long as the process lives.
@@ -126,7 +125,7 @@ void runOnBus(BusTask task) {
 }
 
 sd_bus* sessionBus() {
-  return bus;
+  return connection;
 }
 
 sd_event* busEvent() {
@@ -134,12 +133,12 @@ sd_event* busEvent() {
 }
 
 void dropSessionBus() {
-  if (bus == nullptr) return;
-  sd_bus_detach_event(bus);
+  if (connection == nullptr) return;
+  sd_bus_detach_event(connection);
   // Note: the connection is already closed; what it still holds (pending calls'
   // handlers) goes with it.
-  sd_bus_flush_close_unref(bus);
-  bus = nullptr;
+  sd_bus_flush_close_unref(connection);
+  connection = nullptr;
   releaseWritten();
 }
 
@@ -152,6 +151,78 @@ double realtimeNow() {
   timespec now{};
   clock_gettime(CLOCK_REALTIME, &now);
   return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+
+// Method calls.
+
+namespace {
+
+// Bus thread, when the reply (or sd-bus's own timeout error) arrives.
+int onReply(sd_bus_message* reply, void* userdata, sd_bus_error*) {
+  (*static_cast<ReplyHandler*>(userdata))(reply);
+  return 0;
+}
+
+// Bus thread, when the call's slot goes: after the reply, or with the connection.
+void deleteHandler(void* userdata) {
+  delete static_cast<ReplyHandler*>(userdata);
+}
+
+}  // namespace
+
+Message newCall(sd_bus* bus, const char* destination, const char* path, const char* interface,
+                const char* member) {
+  sd_bus_message* call = nullptr;
+  if (bus == nullptr || sd_bus_message_new_method_call(bus, &call, destination, path, interface, member) < 0) {
+    return nullptr;
+  }
+  return Message(call);
+}
+
+void sendCall(sd_bus* bus, Message call, std::chrono::microseconds timeout, ReplyHandler handler) {
+  if (bus == nullptr || call == nullptr) {
+    handler(nullptr);
+    return;
+  }
+  auto* owned = new ReplyHandler(std::move(handler));
+  sd_bus_slot* slot = nullptr;
+  auto usec = static_cast<std::uint64_t>(timeout.count());
+  if (sd_bus_call_async(bus, &slot, call.get(), onReply, owned, usec) < 0) {
+    ReplyHandler failed = std::move(*owned);
+    delete owned;
+    failed(nullptr);
+    return;
+  }
+  // From here the bus owns the slot, and the slot the handler.
+  sd_bus_slot_set_destroy_callback(slot, deleteHandler);
+  sd_bus_slot_set_floating(slot, 1);
+  sd_bus_slot_unref(slot);
+}
+
+void callBusDaemon(sd_bus* bus, const char* member, const char* argument, std::chrono::microseconds timeout,
+                   ReplyHandler handler) {
+  Message call = newCall(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", member);
+  if (call && argument != nullptr && sd_bus_message_append(call.get(), "s", argument) < 0) call.reset();
+  sendCall(bus, std::move(call), timeout, std::move(handler));
+}
+
+void getProperty(sd_bus* bus, const char* owner, const char* interface, const char* property,
+                 std::chrono::microseconds timeout, ReplyHandler handler) {
+  Message call = newCall(bus, owner, playerPath, propertiesInterface, "Get");
+  if (call && sd_bus_message_append(call.get(), "ss", interface, property) < 0) call.reset();
+  sendCall(bus, std::move(call), timeout, std::move(handler));
+}
+
+void getAllProperties(sd_bus* bus, const char* owner, const char* interface, std::chrono::microseconds timeout,
+                      ReplyHandler handler) {
+  Message call = newCall(bus, owner, playerPath, propertiesInterface, "GetAll");
+  if (call && sd_bus_message_append(call.get(), "s", interface) < 0) call.reset();
+  sendCall(bus, std::move(call), timeout, std::move(handler));
+}
+
+bool isAnswer(sd_bus_message* reply) {
+  return reply != nullptr && sd_bus_message_is_method_error(reply, nullptr) == 0;
 }
 
 }  // namespace kel::mpris
