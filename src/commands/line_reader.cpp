@@ -1,6 +1,5 @@
 #include "commands/line_reader.h"
 
-#include <cerrno>
 #include <cstring>
 
 #include "platform/io.h"

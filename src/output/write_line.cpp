@@ -1,7 +1,6 @@
 #include "output/write_line.h"
 
 #include <atomic>
-#include <cerrno>
 #include <cstdio>
 #include <mutex>
 #include <span>
