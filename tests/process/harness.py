@@ -116,11 +116,15 @@ def parse_lines(raw, records=True):
     return lines
 
 
-def read_calls(path):
+def read_calls(path, running=False):
+    """The simulator's call log; while it runs, its last line may be half written."""
     if not path or not os.path.exists(path):
         return []
     with open(path, "rb") as f:
-        return parse_lines(f.read(), records=False)
+        raw = f.read()
+    if running:
+        raw = raw[: raw.rfind(b"\n") + 1]
+    return parse_lines(raw, records=False)
 
 
 class Result:
@@ -236,7 +240,7 @@ class Sim:
         return parse_lines(bytes(self.out[: self.out.rfind(b"\n") + 1]))
 
     def calls(self):
-        return read_calls(self.calls_path)
+        return read_calls(self.calls_path, running=self.process.poll() is None)
 
     def peak_memory(self):
         """The process's peak resident size so far, in bytes (0 once it has ended)."""
