@@ -10,7 +10,6 @@
 #include <mutex>
 #include <optional>
 #include <string_view>
-#include <type_traits>
 #include <vector>
 
 #include <unistd.h>
@@ -68,11 +67,6 @@ void parkQueue() {
   parked.get_future().wait();
 }
 
-static_assert(std::is_same_v<decltype(countSend), service_abi::SendCommandEntry>);
-static_assert(std::is_same_v<decltype(countSeek), service_abi::SetElapsedTimeEntry>);
-static_assert(std::is_same_v<decltype(holdIsPlaying), service_abi::GetIsPlayingEntry>);
-static_assert(std::is_same_v<decltype(holdInfo), service_abi::GetNowPlayingInfoEntry>);
-
 bool isTransportCode(std::int32_t code) {
   return code == commandCode::play || code == commandCode::pause || code == commandCode::togglePlayPause ||
          code == commandCode::nextTrack || code == commandCode::previousTrack;
@@ -84,10 +78,10 @@ bool isTransportCode(std::int32_t code) {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   using namespace kel;
   queue = createQueue("com.kel.fuzz.handle_command");
-  sendCommand = reinterpret_cast<void*>(&countSend);
-  setElapsedTime = reinterpret_cast<void*>(&countSeek);
-  getIsPlaying = reinterpret_cast<void*>(&holdIsPlaying);
-  getNowPlayingInfo = reinterpret_cast<void*>(&holdInfo);
+  serviceEntries.sendCommand = &countSend;
+  serviceEntries.setElapsedTime = &countSeek;
+  serviceEntries.getIsPlaying = &holdIsPlaying;
+  serviceEntries.getNowPlayingInfo = &holdInfo;
   std::atexit(parkQueue);
   return 0;
 }

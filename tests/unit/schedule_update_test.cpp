@@ -70,8 +70,8 @@ void drain() {
 
 TEST(WhenPublishedTest, WaitsForThePublicationsRequestedBeforeAndNoLaterOnes) {
   queue = createQueue("test.publisher");
-  getIsPlaying = reinterpret_cast<void*>(&fakeIsPlaying);
-  getNowPlayingInfo = reinterpret_cast<void*>(&fakeGetInfo);
+  serviceEntries.getIsPlaying = &fakeIsPlaying;
+  serviceEntries.getNowPlayingInfo = &fakeGetInfo;
   std::future<bool> idle = published();
   ASSERT_EQ(idle.wait_for(10s), std::future_status::ready);
   EXPECT_TRUE(idle.get()) << "with nothing pending, done runs at once";

@@ -131,4 +131,15 @@ using SendCommandEntry = bool(std::int32_t code, const void* options);
 using SetElapsedTimeEntry = void(double seconds);
 }  // namespace service_abi
 
+// The entry points as bindService resolved them, written once during start-up and
+// only read afterwards; tests put their own in place.
+struct ServiceEntries {
+  service_abi::RegisterEntry* registerForNotifications = nullptr;
+  service_abi::GetNowPlayingInfoEntry* getNowPlayingInfo = nullptr;
+  service_abi::GetIsPlayingEntry* getIsPlaying = nullptr;
+  service_abi::SendCommandEntry* sendCommand = nullptr;
+  service_abi::SetElapsedTimeEntry* setElapsedTime = nullptr;
+};
+extern ServiceEntries serviceEntries;
+
 }  // namespace kel
