@@ -22,13 +22,14 @@ namespace kel {
 // Any thread. Calls every observer of name, synchronously, on this thread.
 void postNotification(std::string_view name);
 
-// One value of an info dictionary; the member that belongs to kind holds it.
+// One value of an info dictionary; the member that belongs to kind holds it. It
+// owns what an InfoValue only borrows.
 struct InfoEntry {
   InfoKind kind = InfoKind::other;
-  std::string text;
   std::int64_t integer = 0;
   double real = 0;
   bool boolean = false;
+  std::string text;
   std::vector<std::uint8_t> bytes;
   // When set, the bytes instead, shared with whoever else holds them.
   std::shared_ptr<const std::vector<std::uint8_t>> sharedBytes;
