@@ -2,9 +2,9 @@
 every helper the process tests share.
 
 Every line a host writes is checked on the way: it ends with exactly one line
-feed, parses as one JSON object with Python's own json module, and is a valid
-record by docs/record.schema.json, checked with Debian's python3-jsonschema under
-Debian's own Python (record_validator.py).
+feed, parses as one JSON object, and is a valid record by docs/record.schema.json.
+The schema is checked by this file run as a program under Debian's Python, which
+has python3-jsonschema, whichever Python runs the tests.
 """
 
 import atexit
@@ -19,12 +19,12 @@ import subprocess
 import sys
 import tempfile
 import time
+import types
 
 BIN = os.environ.get("KEL_BIN", os.path.join(os.path.dirname(__file__), "..", "..", "build", "gcc", "bin"))
 BUILD = os.environ.get("KEL_BUILD_DIR", os.path.join(BIN, ".."))
 SIM, HOST = os.path.join(BIN, "kel-mediaremote-sim"), os.path.join(BIN, "kel-mediaremote")
 SCRIPT, LIBRARY = os.path.join(BIN, "kel-mediaremote.pl"), os.path.join(BIN, "libkelmediaremote.so.1")
-PRELOAD = os.path.join(BUILD, "tests", "libkelsimpreload.so")
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 # The relative path from an installed tree's binary folder to its library folder.
 LIBRARY_DIR = os.environ.get("KEL_LIBRARY_DIR", os.path.join("..", "lib"))
@@ -88,34 +88,67 @@ def scratch_dir(test, prefix="kel-"):
     return path
 
 
-def run(command, timeout=120, check=True, **kwargs):
+def run(command, timeout=120, check=True, **options):
     """Runs a command to its end; with check, it must succeed."""
-    result = subprocess.run(command, capture_output=True, timeout=timeout, **kwargs)
+    result = subprocess.run(command, capture_output=True, timeout=timeout, **options)
     if check and result.returncode != 0:
-        raise AssertionError("%s exited with %d\n%r\n%r" % (command, result.returncode, result.stdout[-4000:],
-                                                           result.stderr[-4000:]))
+        raise AssertionError("%s exited with %d\n%r" % (command, result.returncode, result.stderr[-4000:]))
     return result
 
 
-_validator = None
-_valid = set()  # digests of the lines already found valid: the same output is parsed again and again
+def skip_bound(test, what):
+    """Resource and timing upper bounds are asserted in the plain build only."""
+    if SANITIZED:
+        print("skipping %s under sanitizers" % what, file=sys.stderr)
+    return not SANITIZED
+
+
+_validator, _valid = None, set()  # the digests of lines found valid: the same output is parsed again and again
 
 
 def check_records(lines):
-    """None when every line (bytes, no line feed) is a valid record, otherwise
-    (index of the first that is not, why)."""
+    """None when every line (bytes) is a valid record, else (index of the first that is not, why)."""
     global _validator
     if _validator is None:
-        _validator = subprocess.Popen(["/usr/bin/python3", os.path.join(os.path.dirname(__file__), "record_validator.py")],
-                                      stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        _validator = subprocess.Popen(["/usr/bin/python3", os.path.abspath(__file__)], stdin=subprocess.PIPE,
+                                      stdout=subprocess.PIPE)
         atexit.register(lambda: (_validator.stdin.close(), _validator.wait()))
-    # One batch, one answer: the answer is written only after the whole batch is read.
     _validator.stdin.write(b"".join(line + b"\n" for line in lines) + b"\n")
     _validator.stdin.flush()
     answer = _validator.stdout.readline()
     if not answer:
         raise AssertionError("the record validator ended; is python3-jsonschema installed?")
-    return None if answer == b"ok\n" else tuple(json.loads(answer).values())
+    return None if answer == b"ok\n" else tuple(json.loads(answer))
+
+
+def validate(kinds):
+    """The validator's loop: batches of records, one a line, each batch ended by an
+    empty line and answered with "ok" or [index, why] for its first invalid record."""
+    import jsonschema
+    with open(os.path.join(ROOT, "docs", "record.schema.json"), encoding="utf-8") as f:
+        schema = json.load(f)
+    jsonschema.Draft202012Validator.check_schema(schema)
+    whole = jsonschema.Draft202012Validator(schema)
+    batch = []
+    for line in sys.stdin.buffer:
+        if line != b"\n":
+            batch.append(line)
+            continue
+        answer = "ok"
+        for index, record in enumerate(json.loads(line) for line in batch):
+            if not whole.is_valid(record):
+                # "Not valid under any of the given schemas" says little: why it fails
+                # as the kind it tries to be, told apart as the README tells hosts to.
+                kind = "state" if not isinstance(record, dict) or record.get("bundle", "") is not None else "noPlayer"
+                kind = "unavailable" if isinstance(record, dict) and "error" in record else kind
+                error = jsonschema.exceptions.best_match(jsonschema.Draft202012Validator(
+                    {"$ref": "#/$defs/" + kind, "$defs": schema["$defs"]}).iter_errors(record))
+                where = "/".join(map(str, error.absolute_path)) if error else ""
+                answer = json.dumps([index, "as %s, %s: %s" % (kinds[kind], where or "(the record)",
+                                                                error.message[:300] if error else "not valid")])
+                break
+        print(answer, flush=True)
+        batch = []
 
 
 def parse_lines(raw, records=True):
@@ -123,14 +156,11 @@ def parse_lines(raw, records=True):
     records, on any line that the record schema rejects."""
     if raw and not raw.endswith(b"\n"):
         raise AssertionError("output does not end with a line feed: %r" % raw[-80:])
-    texts = raw.split(b"\n")[:-1]
-    lines = []
+    texts, lines = raw.split(b"\n")[:-1], []
     for line in texts:
-        if line.endswith(b"\r") or not line:
-            raise AssertionError("empty or CR-ended line in output: %r" % line[:80])
-        lines.append(json.loads(line.decode("utf-8")))
-        if not isinstance(lines[-1], dict):
-            raise AssertionError("line is not a JSON object: %r" % line[:80])
+        if line.endswith(b"\r") or not line or not isinstance(value := json.loads(line.decode("utf-8")), dict):
+            raise AssertionError("empty, CR-ended or non-object line in output: %r" % line[:80])
+        lines.append(value)
     fresh = {d: t for t in texts if (d := hashlib.sha1(t).digest()) not in _valid} if records else {}
     if fresh and (failure := check_records(list(fresh.values()))):
         raise AssertionError("record not valid by docs/record.schema.json: %s\n%r"
@@ -141,9 +171,7 @@ def parse_lines(raw, records=True):
 
 def read_calls(path):
     """The simulator's call log, up to its last whole line."""
-    if not path or not os.path.exists(path):
-        return []
-    with open(path, "rb") as f:
+    with open(path, "rb") if os.path.exists(path) else open(os.devnull, "rb") as f:
         raw = f.read()
     return parse_lines(raw[: raw.rfind(b"\n") + 1], records=False)
 
@@ -153,19 +181,13 @@ def service_calls(calls):
     return [(c["call"], c.get("code", c.get("seconds"))) for c in calls if c.get("call") in ("command", "seek")]
 
 
-class Result:
-    def __init__(self, raw, stderr, status, calls):
-        self.raw, self.stderr, self.status, self.calls = raw, stderr, status, calls
-        self.lines = parse_lines(raw)
-
-
 class Sim:
     """One kel-mediaremote-sim process (or another program, given as program).
 
     steps: scenario steps, written as JSON Lines; None runs without --scenario.
-    Output is collected whenever the test waits, so the process never blocks on a
-    full pipe unless the test stops reading. With nonblocking_stdout, writes to
-    a full standard output fail with EAGAIN, as a host may arrange. With preload,
+    Output is collected whenever the test waits, so the process blocks on a full
+    pipe only while the test stops reading. With nonblocking_stdout, writes to a
+    full standard output fail with EAGAIN, as a host may arrange. With preload,
     the program (perl, or a Python host) gets the simulated service through the
     test-only preloaded library.
     """
@@ -173,18 +195,14 @@ class Sim:
     def __init__(self, steps=None, args=(), program=SIM, env=None, nonblocking_stdout=False, preload=False):
         os.makedirs(SCRATCH, exist_ok=True)
         self.dir = tempfile.mkdtemp(prefix="kel-", dir=SCRATCH)
-        scenario, self.calls_path = os.path.join(self.dir, "scenario.jsonl"), None
-        if steps is not None:
-            with open(scenario, "w") as f:
-                f.writelines((s if isinstance(s, str) else json.dumps(s)) + "\n" for s in steps)
-        command = [program]
-        if program == SIM:
-            self.calls_path = os.path.join(self.dir, "calls.jsonl")
-            command += ["--calls", self.calls_path] + (["--scenario", scenario] if steps is not None else [])
-        elif preload:
-            self.calls_path = os.path.join(self.dir, "calls.jsonl")
-            env = dict(env or os.environ, LD_PRELOAD=PRELOAD, KEL_SIM_CALLS=self.calls_path,
-                       KEL_SIM_SCENARIO=scenario if steps is not None else "")
+        scenario, self.calls_path = os.path.join(self.dir, "scenario.jsonl"), os.path.join(self.dir, "calls.jsonl")
+        with open(scenario, "w") as f:
+            f.writelines(json.dumps(step) + "\n" for step in steps or ())
+        command = [program] + (["--calls", self.calls_path] if program == SIM else [])
+        command += ["--scenario", scenario] if program == SIM and steps is not None else []
+        if preload:
+            env = dict(env or os.environ, LD_PRELOAD=os.path.join(BUILD, "tests", "libkelsimpreload.so"),
+                       KEL_SIM_CALLS=self.calls_path, KEL_SIM_SCENARIO=scenario if steps is not None else "")
         stdout = subprocess.PIPE
         if nonblocking_stdout:
             read_end, stdout = os.pipe()
@@ -194,7 +212,7 @@ class Sim:
         if nonblocking_stdout:
             os.close(stdout)
             self.process.stdout = os.fdopen(read_end, "rb", buffering=0)
-        self.out, self.err, self.newlines, self.status = bytearray(), bytearray(), 0, None
+        self.out, self.err, self.newlines, self.status, self.taken = bytearray(), bytearray(), 0, None, 0
         # A bigger pipe lets multi-megabyte artwork lines through in few reads.
         fcntl.fcntl(self.process.stdout.fileno(), getattr(fcntl, "F_SETPIPE_SZ", 1031), 1 << 20)
 
@@ -239,7 +257,7 @@ class Sim:
         return status
 
     def read_lines(self, count, timeout=HANG):
-        """Waits until at least count lines arrived, the process ended, or timeout; all lines so far."""
+        """Waits until at least count lines came, the process ended, or timeout; all lines so far."""
         deadline = time.monotonic() + timeout
         while self.newlines < count and time.monotonic() < deadline and self.process.poll() is None:
             self.pump(min(deadline - time.monotonic(), 0.05))
@@ -254,11 +272,27 @@ class Sim:
             self.pump(0.05)
         return self.read_lines(0, 0)
 
+    def next_record(self, predicate=lambda record: True, what="a record"):
+        """The first record after those already taken here that satisfies predicate."""
+        deadline = time.monotonic() + HANG
+        while time.monotonic() < deadline and self.process.poll() is None:
+            for record in self.read_lines(self.taken + 1, 0.2)[self.taken:]:
+                self.taken += 1
+                if predicate(record):
+                    return record
+        raise AssertionError("no record with %s; the last ones: %r" % (what, self.read_lines(0, 0)[-3:]))
+
+    def finish(self, test, timeout=HANG):
+        """Ends the input; the process must exit 0 with nothing on standard error. Its records."""
+        self.close_stdin()
+        test.assertEqual(self.wait(timeout), 0)
+        test.assertEqual(self.result().stderr, b"")
+        return self.result().lines
+
     def calls(self):
         return read_calls(self.calls_path)
 
     def peak_memory(self):
-        """The process's peak resident size so far, in bytes."""
         with open("/proc/%d/status" % self.process.pid) as f:
             return next(int(line.split()[1]) * 1024 for line in f if line.startswith("VmHWM:"))
 
@@ -271,7 +305,9 @@ class Sim:
         self.close_stdin()
 
     def result(self):
-        return Result(bytes(self.out), bytes(self.err), self.status, self.calls())
+        raw = bytes(self.out)
+        return types.SimpleNamespace(raw=raw, stderr=bytes(self.err), status=self.status, calls=self.calls(),
+                                     lines=parse_lines(raw))
 
 
 def run_sim(steps=None, stdin=b"", close_stdin=True, duration=HANG, **options):
@@ -286,8 +322,5 @@ def run_sim(steps=None, stdin=b"", close_stdin=True, duration=HANG, **options):
         return sim.result()
 
 
-def skip_bound(test, what):
-    """Resource and timing upper bounds are asserted in the plain build only."""
-    if SANITIZED:
-        print("skipping %s under sanitizers" % what, file=sys.stderr)
-    return not SANITIZED
+if __name__ == "__main__":
+    validate({"unavailable": "an unavailable record", "noPlayer": "a no-player record", "state": "a state record"})
