@@ -280,7 +280,7 @@ class Sim:
                 self.taken += 1
                 if predicate(record):
                     return record
-        raise AssertionError("no record with %s; the last ones: %r" % (what, self.read_lines(0, 0)[-3:]))
+        raise AssertionError("no record with %s; the last ones: %s" % (what, [str(r)[:300] for r in self.read_lines(0, 0)[-3:]]))
 
     def finish(self, test, timeout=HANG):
         """Ends the input; the process must exit 0 with nothing on standard error. Its records."""
