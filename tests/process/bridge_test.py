@@ -304,9 +304,10 @@ class OutputTest(unittest.TestCase):
             # while, and a reader slow enough that writes block.
             sim.read_lines(1)
             while posts(sim) < 3 or sim.pump(0):
-                for task in os.listdir("/proc/%d/task" % sim.process.pid):  # the writing thread too
-                    LIBC.syscall(234, sim.process.pid, int(task), signal.SIGUSR1)  # tgkill on x86_64
-                time.sleep(0.001)
+                for _ in range(10):
+                    for task in os.listdir("/proc/%d/task" % sim.process.pid):  # the writing thread too
+                        LIBC.syscall(234, sim.process.pid, int(task), signal.SIGUSR1)  # tgkill on x86_64
+                    time.sleep(0.0005)
             sim.read_until(lambda lines: lines and lines[-1].get("artworkID") == "A3")
             self.check_artwork_lines(sim.finish(self, EXIT_BOUND))
 
