@@ -354,9 +354,6 @@ class ExamplesTest(unittest.TestCase):
         song = "Blue in Green / Miles Davis / Kind of Blue (com.example.player)"
         cases = [(steps, 4, [], (0, ["[playing] " + song, "[paused] " + song, "no player",
                                      "[playing] T / B (com.example.player)"], [4])),
-                 (None, 2, [], (0, ["[playing] Harbour Lights / The Lanterns / Night Ferries (com.kel.VirtualPlayer)",
-                                    "[playing] Paper Kites / Mira Okafor / Small Weather (com.kel.VirtualPlayer)"],
-                                   [4])),
                  (None, 1, ["--absent"], (2, ["unavailable"], []))]
         for steps, count, sim_args, expected in cases:
             for language, got, errors in self.run_consumers(steps, count, sim_args):
