@@ -1,9 +1,10 @@
-"""Runs the hosts as a host program would, and reads back what they print.
+"""Runs the hosts as a host program would, reads back what they print, and holds
+every helper the process tests share.
 
 Every line a host writes is checked on the way: it ends with exactly one line
-feed, parses as one JSON object with Python's own json module, and is a valid
-record by docs/record.schema.json, checked with Debian's python3-jsonschema under
-Debian's own Python (record_validator.py).
+feed, parses as one JSON object, and is a valid record by docs/record.schema.json.
+The schema is checked by this file run as a program under Debian's Python, which
+has python3-jsonschema, whichever Python runs the tests.
 """
 
 import atexit
@@ -15,22 +16,25 @@ import select
 import shutil
 import signal
 import subprocess
+import sys
 import tempfile
 import time
+import types
 
 BIN = os.environ.get("KEL_BIN", os.path.join(os.path.dirname(__file__), "..", "..", "build", "gcc", "bin"))
-SIM = os.path.join(BIN, "kel-mediaremote-sim")
-HOST = os.path.join(BIN, "kel-mediaremote")
+BUILD = os.environ.get("KEL_BUILD_DIR", os.path.join(BIN, ".."))
+SIM, HOST = os.path.join(BIN, "kel-mediaremote-sim"), os.path.join(BIN, "kel-mediaremote")
+SCRIPT, LIBRARY = os.path.join(BIN, "kel-mediaremote.pl"), os.path.join(BIN, "libkelmediaremote.so.1")
+ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 # The relative path from an installed tree's binary folder to its library folder.
 LIBRARY_DIR = os.environ.get("KEL_LIBRARY_DIR", os.path.join("..", "lib"))
 SANITIZED = bool(os.environ.get("KEL_SANITIZE"))
 SCRATCH = os.environ.get("KEL_TEST_OUTPUT") or tempfile.gettempdir()
-# The service's vocabulary, as src/service/service.h defines it: notification
-# names, info keys, command codes, the artwork limit.
+HANG = 30 if SANITIZED else 10  # seconds: only a hang takes this long
+GAP = 600 if SANITIZED else 400  # milliseconds between publications that must be separate
+EXIT_BOUND = 6.0  # the end of input is finished within about two seconds
+# The service's vocabulary, as src/service/service.h defines it.
 INFO_CHANGED = "kMRMediaRemoteNowPlayingInfoDidChangeNotification"
-PLAYING_CHANGED = "kMRMediaRemoteNowPlayingApplicationIsPlayingDidChangeNotification"
-APPLICATION_CHANGED = "kMRMediaRemoteNowPlayingApplicationDidChangeNotification"
-QUEUE_CHANGED = "kMRMediaRemoteNowPlayingPlaybackQueueChangedNotification"
 KEY_PREFIX = "kMRMediaRemoteNowPlayingInfo"
 TITLE, ARTIST, ALBUM = KEY_PREFIX + "Title", KEY_PREFIX + "Artist", KEY_PREFIX + "Album"
 DURATION, ELAPSED, RATE = KEY_PREFIX + "Duration", KEY_PREFIX + "ElapsedTime", KEY_PREFIX + "PlaybackRate"
@@ -38,149 +42,179 @@ TIMESTAMP = KEY_PREFIX + "Timestamp"
 DATA, IDENTIFIER, MIME = KEY_PREFIX + "ArtworkData", KEY_PREFIX + "ArtworkIdentifier", KEY_PREFIX + "ArtworkMIMEType"
 PLAY, PAUSE, TOGGLE, NEXT, PREVIOUS = 0, 1, 2, 4, 5
 ARTWORK_LIMIT = 4194304
-SCHEMA_PYTHON = "/usr/bin/python3"  # Debian's, which has python3-jsonschema (scripts/setup)
-VALIDATOR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "record_validator.py")
-
-_validator = None
-_valid = set()  # digests of the lines already found valid: read_lines parses the same output again and again
+CLIENT = {"client": {"bundleIdentifier": "com.example.player"}}
+UNAVAILABLE = b'{"error":"unavailable"}\n'
+NO_PLAIN_LOAD = "a plain program cannot load sanitized libraries"
 
 
-def _validator_process():
-    global _validator
-    if _validator is None:
-        _validator = subprocess.Popen([SCHEMA_PYTHON, VALIDATOR], stdin=subprocess.PIPE, stdout=subprocess.PIPE)
-        atexit.register(_stop_validator)
-    return _validator
+def pattern(count):
+    """The bytes that the scenario's {"bytes": count} stands for."""
+    return bytes(i % 251 for i in range(count))
 
 
-def _stop_validator():
-    try:
-        _validator.stdin.close()
-    except OSError:
-        pass
-    _validator.wait()
+def state(info, player=CLIENT, playing=True):
+    """A scenario step that sets the whole state."""
+    return {"state": {"playing": playing, "player": player, "info": info}}
+
+
+def with_artwork(identifier, size=ARTWORK_LIMIT):
+    return state({TITLE: "Song", DATA: {"bytes": size}, IDENTIFIER: identifier})
+
+
+PLAYER = state({TITLE: "Song"})
+
+
+def wait_until(condition, timeout=HANG, what="a condition"):
+    """Polls condition until it gives a true value, which it returns."""
+    deadline = time.monotonic() + timeout
+    while not (value := condition()):
+        if time.monotonic() > deadline:
+            raise AssertionError("timed out waiting for " + what)
+        time.sleep(0.02)
+    return value
+
+
+def cpu_ticks(pid):
+    """User and system time of a process so far, in clock ticks."""
+    with open("/proc/%d/stat" % pid) as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return int(fields[11]) + int(fields[12])
+
+
+def scratch_dir(test, prefix="kel-"):
+    os.makedirs(SCRATCH, exist_ok=True)
+    path = tempfile.mkdtemp(prefix=prefix, dir=SCRATCH)
+    test.addCleanup(shutil.rmtree, path, ignore_errors=True)
+    return path
+
+
+def run(command, timeout=120, check=True, **options):
+    """Runs a command to its end; with check, it must succeed."""
+    result = subprocess.run(command, capture_output=True, timeout=timeout, **options)
+    if check and result.returncode != 0:
+        raise AssertionError("%s exited with %d\n%r" % (command, result.returncode, result.stderr[-4000:]))
+    return result
+
+
+def skip_bound(test, what):
+    """Resource and timing upper bounds are asserted in the plain build only."""
+    if SANITIZED:
+        print("skipping %s under sanitizers" % what, file=sys.stderr)
+    return not SANITIZED
+
+
+_validator, _valid = None, set()  # the digests of lines found valid: the same output is parsed again and again
 
 
 def check_records(lines):
-    """Asks the validator about lines (bytes, without their line feeds): None when
-    every one is a valid record, otherwise (index of the first that is not, why)."""
-    if any(not line or b"\n" in line for line in lines):
-        raise ValueError("a record to check is one line, not empty")
-    process = _validator_process()
-    # One batch, one answer: the answer is written only after the whole batch is read.
-    process.stdin.write(b"".join(line + b"\n" for line in lines) + b"\n")
-    process.stdin.flush()
-    answer = process.stdout.readline()
+    """None when every line (bytes) is a valid record, else (index of the first that is not, why)."""
+    global _validator
+    if _validator is None:
+        _validator = subprocess.Popen(["/usr/bin/python3", os.path.abspath(__file__)], stdin=subprocess.PIPE,
+                                      stdout=subprocess.PIPE)
+        atexit.register(lambda: (_validator.stdin.close(), _validator.wait()))
+    _validator.stdin.write(b"".join(line + b"\n" for line in lines) + b"\n")
+    _validator.stdin.flush()
+    answer = _validator.stdout.readline()
     if not answer:
-        raise AssertionError("the record validator (%s %s) ended; is python3-jsonschema installed?"
-                             % (SCHEMA_PYTHON, VALIDATOR))
-    if answer == b"ok\n":
-        return None
-    failure = json.loads(answer)
-    return failure["index"], failure["error"]
+        raise AssertionError("the record validator ended; is python3-jsonschema installed?")
+    return None if answer == b"ok\n" else tuple(json.loads(answer))
 
 
-def validate_records(lines):
-    """Fails unless every line (bytes, without its line feed) is a valid record."""
-    fresh = {}
-    for line in lines:
-        digest = hashlib.sha1(line).digest()
-        if digest not in _valid:
-            fresh[digest] = line
-    if not fresh:
-        return
-    failure = check_records(list(fresh.values()))
-    if failure is not None:
-        index, why = failure
-        raise AssertionError("record not valid by docs/record.schema.json: %s\n%r"
-                             % (why, list(fresh.values())[index][:300]))
-    _valid.update(fresh)
+def validate(kinds):
+    """The validator's loop: batches of records, one a line, each batch ended by an
+    empty line and answered with "ok" or [index, why] for its first invalid record."""
+    import jsonschema
+    with open(os.path.join(ROOT, "docs", "record.schema.json"), encoding="utf-8") as f:
+        schema = json.load(f)
+    jsonschema.Draft202012Validator.check_schema(schema)
+    whole = jsonschema.Draft202012Validator(schema)
+    batch = []
+    for line in sys.stdin.buffer:
+        if line != b"\n":
+            batch.append(line)
+            continue
+        answer = "ok"
+        for index, record in enumerate(json.loads(line) for line in batch):
+            if not whole.is_valid(record):
+                # "Not valid under any of the given schemas" says little: why it fails
+                # as the kind it tries to be, told apart as the README tells hosts to.
+                kind = "state" if not isinstance(record, dict) or record.get("bundle", "") is not None else "noPlayer"
+                kind = "unavailable" if isinstance(record, dict) and "error" in record else kind
+                error = jsonschema.exceptions.best_match(jsonschema.Draft202012Validator(
+                    {"$ref": "#/$defs/" + kind, "$defs": schema["$defs"]}).iter_errors(record))
+                where = "/".join(map(str, error.absolute_path)) if error else ""
+                answer = json.dumps([index, "as %s, %s: %s" % (kinds[kind], where or "(the record)",
+                                                                error.message[:300] if error else "not valid")])
+                break
+        print(answer, flush=True)
+        batch = []
 
 
 def parse_lines(raw, records=True):
-    """Splits standard output into JSON objects, failing on any framing fault, and,
-    for records, on any line that the record schema rejects."""
+    """Splits output into JSON objects, failing on any framing fault and, for
+    records, on any line that the record schema rejects."""
     if raw and not raw.endswith(b"\n"):
         raise AssertionError("output does not end with a line feed: %r" % raw[-80:])
-    lines = []
-    texts = raw.split(b"\n")[:-1] if raw else []
+    texts, lines = raw.split(b"\n")[:-1], []
     for line in texts:
-        if line.endswith(b"\r") or not line:
-            raise AssertionError("empty or CR-ended line in output: %r" % line[:80])
-        value = json.loads(line.decode("utf-8"))
-        if not isinstance(value, dict):
-            raise AssertionError("line is not a JSON object: %r" % line[:80])
+        if line.endswith(b"\r") or not line or not isinstance(value := json.loads(line.decode("utf-8")), dict):
+            raise AssertionError("empty, CR-ended or non-object line in output: %r" % line[:80])
         lines.append(value)
-    if records:
-        validate_records(texts)
+    fresh = {d: t for t in texts if (d := hashlib.sha1(t).digest()) not in _valid} if records else {}
+    if fresh and (failure := check_records(list(fresh.values()))):
+        raise AssertionError("record not valid by docs/record.schema.json: %s\n%r"
+                             % (failure[1], list(fresh.values())[failure[0]][:300]))
+    _valid.update(fresh)
     return lines
 
 
-def read_calls(path, running=False):
-    """The simulator's call log; while it runs, its last line may be half written."""
-    if not path or not os.path.exists(path):
-        return []
-    with open(path, "rb") as f:
+def read_calls(path):
+    """The simulator's call log, up to its last whole line."""
+    with open(path, "rb") if os.path.exists(path) else open(os.devnull, "rb") as f:
         raw = f.read()
-    if running:
-        raw = raw[: raw.rfind(b"\n") + 1]
-    return parse_lines(raw, records=False)
+    return parse_lines(raw[: raw.rfind(b"\n") + 1], records=False)
 
 
-class Result:
-    def __init__(self, raw, stderr, status, calls):
-        self.raw = raw
-        self.stderr = stderr
-        self.status = status
-        self.calls = calls
-        self.lines = parse_lines(raw)
+def service_calls(calls):
+    """The commands and seeks that reached the service, in order."""
+    return [(c["call"], c.get("code", c.get("seconds"))) for c in calls if c.get("call") in ("command", "seek")]
 
 
 class Sim:
-    """One kel-mediaremote-sim process (or, with program=HOST, kel-mediaremote).
+    """One kel-mediaremote-sim process (or another program, given as program).
 
-    steps: a list of scenario steps, written as JSON Lines to a file; None runs
-    without --scenario. Standard output is collected in the background of every
-    call, so the process never blocks on a full pipe. With nonblocking_stdout,
-    the process gets a standard output whose writes fail with EAGAIN when the
-    pipe is full, as a host may hand over. The temporary folder goes on exit.
+    steps: scenario steps, written as JSON Lines; None runs without --scenario.
+    Output is collected whenever the test waits, so the process blocks on a full
+    pipe only while the test stops reading. With nonblocking_stdout, writes to a
+    full standard output fail with EAGAIN, as a host may arrange. With preload,
+    the program (perl, or a Python host) gets the simulated service through the
+    test-only preloaded library.
     """
 
-    def __init__(self, steps=None, args=(), program=SIM, calls=True, env=None, nonblocking_stdout=False):
+    def __init__(self, steps=None, args=(), program=SIM, env=None, nonblocking_stdout=False, preload=False):
         os.makedirs(SCRATCH, exist_ok=True)
         self.dir = tempfile.mkdtemp(prefix="kel-", dir=SCRATCH)
-        command = [program]
-        if steps is not None:
-            scenario = os.path.join(self.dir, "scenario.jsonl")
-            with open(scenario, "w") as f:
-                for step in steps:
-                    f.write((step if isinstance(step, str) else json.dumps(step)) + "\n")
-            command += ["--scenario", scenario]
-        self.calls_path = None
-        if calls and program == SIM:
-            self.calls_path = os.path.join(self.dir, "calls.jsonl")
-            command += ["--calls", self.calls_path]
-        command += list(args)
-        self.started = time.monotonic()
-        stdout, child_stdout = subprocess.PIPE, None
+        scenario, self.calls_path = os.path.join(self.dir, "scenario.jsonl"), os.path.join(self.dir, "calls.jsonl")
+        with open(scenario, "w") as f:
+            f.writelines(json.dumps(step) + "\n" for step in steps or ())
+        command = [program] + (["--calls", self.calls_path] if program == SIM else [])
+        command += ["--scenario", scenario] if program == SIM and steps is not None else []
+        if preload:
+            env = dict(env or os.environ, LD_PRELOAD=os.path.join(BUILD, "tests", "libkelsimpreload.so"),
+                       KEL_SIM_CALLS=self.calls_path, KEL_SIM_SCENARIO=scenario if steps is not None else "")
+        stdout = subprocess.PIPE
         if nonblocking_stdout:
-            read_end, child_stdout = os.pipe()
-            os.set_blocking(child_stdout, False)
-            stdout = child_stdout
-        self.process = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=stdout,
+            read_end, stdout = os.pipe()
+            os.set_blocking(stdout, False)
+        self.process = subprocess.Popen(command + list(args), stdin=subprocess.PIPE, stdout=stdout,
                                         stderr=subprocess.PIPE, env=env)
-        if child_stdout is not None:
-            os.close(child_stdout)
+        if nonblocking_stdout:
+            os.close(stdout)
             self.process.stdout = os.fdopen(read_end, "rb", buffering=0)
-        self.out = bytearray()
-        self.err = bytearray()
-        self.newlines = 0
-        self.status = None
+        self.out, self.err, self.newlines, self.status, self.taken = bytearray(), bytearray(), 0, None, 0
         # A bigger pipe lets multi-megabyte artwork lines through in few reads.
-        try:
-            fcntl.fcntl(self.process.stdout.fileno(), getattr(fcntl, "F_SETPIPE_SZ", 1031), 1 << 20)
-        except OSError:
-            pass
+        fcntl.fcntl(self.process.stdout.fileno(), getattr(fcntl, "F_SETPIPE_SZ", 1031), 1 << 20)
 
     def __enter__(self):
         return self
@@ -197,14 +231,11 @@ class Sim:
         if not self.process.stdin.closed:
             self.process.stdin.close()
 
-    def _pump(self, timeout):
-        """Reads what is ready on stdout and stderr, for at most timeout seconds."""
+    def pump(self, timeout):
+        """Reads what is ready on stdout and stderr, waiting at most timeout seconds."""
         streams = [s for s in (self.process.stdout, self.process.stderr) if not s.closed]
-        if not streams:
-            time.sleep(timeout)
-            return False
-        ready, _, _ = select.select(streams, [], [], max(timeout, 0))
-        for stream in ready:
+        ready = select.select(streams, [], [], max(timeout, 0))[0] if streams else time.sleep(timeout)
+        for stream in ready or ():
             chunk = os.read(stream.fileno(), 1 << 22)
             if not chunk:
                 stream.close()
@@ -216,63 +247,80 @@ class Sim:
         return bool(ready)
 
     def wait(self, timeout):
-        """Waits up to timeout seconds for the process to exit; returns its status or None."""
+        """Waits up to timeout seconds for the process to exit; its status, or None."""
         deadline = time.monotonic() + timeout
-        while self.status is None:
-            left = deadline - time.monotonic()
-            self._pump(min(max(left, 0), 0.05))
-            self.status = self.process.poll()
-            if self.status is None and left <= 0:
-                return None
-        while self._pump(0):
+        while (status := self.process.poll()) is None and time.monotonic() < deadline:
+            self.pump(min(deadline - time.monotonic(), 0.05))
+        while self.pump(0):
             pass
-        return self.status
+        self.status = status
+        return status
 
-    def read_lines(self, count, timeout):
-        """Waits until at least count complete lines arrived (or timeout); returns the parsed lines."""
+    def read_lines(self, count, timeout=HANG):
+        """Waits until at least count lines came, the process ended, or timeout; all lines so far."""
         deadline = time.monotonic() + timeout
-        while self.newlines < count and time.monotonic() < deadline:
-            self._pump(min(deadline - time.monotonic(), 0.05))
-            if self.process.poll() is not None:
-                while self._pump(0):
-                    pass
-                break
+        while self.newlines < count and time.monotonic() < deadline and self.process.poll() is None:
+            self.pump(min(deadline - time.monotonic(), 0.05))
+        while self.newlines < count and self.pump(0):
+            pass
         return parse_lines(bytes(self.out[: self.out.rfind(b"\n") + 1]))
 
+    def read_until(self, done, timeout=HANG):
+        """Reads until done(all lines so far) holds, the process ends, or timeout; the lines."""
+        deadline = time.monotonic() + timeout
+        while not done(self.read_lines(0, 0)) and time.monotonic() < deadline and self.process.poll() is None:
+            self.pump(0.05)
+        return self.read_lines(0, 0)
+
+    def next_record(self, predicate=lambda record: True, what="a record"):
+        """The first record after those already taken here that satisfies predicate."""
+        deadline = time.monotonic() + HANG
+        while time.monotonic() < deadline and self.process.poll() is None:
+            for record in self.read_lines(self.taken + 1, 0.2)[self.taken:]:
+                self.taken += 1
+                if predicate(record):
+                    return record
+        raise AssertionError("no record with %s; the last ones: %s" % (what, [str(r)[:300] for r in self.read_lines(0, 0)[-3:]]))
+
+    def finish(self, test, timeout=HANG):
+        """Ends the input; the process must exit 0 with nothing on standard error. Its records."""
+        self.close_stdin()
+        test.assertEqual(self.wait(timeout), 0)
+        test.assertEqual(self.result().stderr, b"")
+        return self.result().lines
+
     def calls(self):
-        return read_calls(self.calls_path, running=self.process.poll() is None)
+        return read_calls(self.calls_path)
 
     def peak_memory(self):
-        """The process's peak resident size so far, in bytes (0 once it has ended)."""
-        try:
-            with open("/proc/%d/status" % self.process.pid) as f:
-                for line in f:
-                    if line.startswith("VmHWM:"):
-                        return int(line.split()[1]) * 1024
-        except OSError:
-            pass
-        return 0
+        with open("/proc/%d/status" % self.process.pid) as f:
+            return next(int(line.split()[1]) * 1024 for line in f if line.startswith("VmHWM:"))
 
     def kill(self):
         if self.process.poll() is None:
             self.process.send_signal(signal.SIGKILL)
             self.process.wait()
-            while self._pump(0):
+            while self.pump(0):
                 pass
         self.close_stdin()
 
     def result(self):
-        return Result(bytes(self.out), bytes(self.err), self.status, self.calls())
+        raw = bytes(self.out)
+        return types.SimpleNamespace(raw=raw, stderr=bytes(self.err), status=self.status, calls=self.calls(),
+                                     lines=parse_lines(raw))
 
 
-def run_sim(steps=None, stdin=b"", duration=1.0, close_stdin=False, args=(), program=SIM, env=None):
-    """Runs one process: writes stdin, optionally closes it, and waits until the
-    process exits or duration seconds pass (then kills it; status is None)."""
-    with Sim(steps, args=args, program=program, env=env) as sim:
-        if stdin:
-            sim.write(stdin)
+def run_sim(steps=None, stdin=b"", close_stdin=True, duration=HANG, **options):
+    """Runs one process: writes stdin, closes it, and waits until the process
+    exits or duration seconds pass (then kills it; status is None)."""
+    with Sim(steps, **options) as sim:
+        sim.write(stdin)
         if close_stdin:
             sim.close_stdin()
         sim.wait(duration)
         sim.kill()
         return sim.result()
+
+
+if __name__ == "__main__":
+    validate({"unavailable": "an unavailable record", "noPlayer": "a no-player record", "state": "a state record"})

@@ -2,26 +2,18 @@
 // org.mpris.MediaPlayer2.NAME and says whatever the test tells it to, of any D-Bus
 // type, including what no well-behaved player says. mpris_test.py drives it.
 //
-//   mpris-test-player NAME...
+//   mpris-test-player NAME
 //
-// It owns each org.mpris.MediaPlayer2.NAME, in order (one process, several names,
-// as VLC has).
 // Standard input takes one JSON object per line:
 //   {"set": {"interface": I, "properties": {NAME: [SIG, VALUE], ...}}}
-//       sets properties of I (the Player interface, or "org.mpris.MediaPlayer2"),
-//       as Get and GetAll answer them; [SIG, null] removes one.
-//   {"emit": {"interface": I, "member": M, "args": [[SIG, VALUE], ...]}, "times": N}
-//       sends the signal I.M from /org/mpris/MediaPlayer2 with those arguments,
-//       N times (once without "times").
-//   {"counted": M}
-//       says {"counted":M,"calls":N}: how many calls of method M it has taken.
+//       sets properties of I, as Get and GetAll answer them.
+//   {"emit": {"interface": I, "member": M, "args": [[SIG, VALUE], ...]}}
+//       sends the signal I.M from /org/mpris/MediaPlayer2 with those arguments.
 //   {"silent": ["Get", "GetAll", ...]}
 //       from now on, never answers those methods (of any interface), and says
 //       {"call":"Get"} when one comes.
-//   {"release": NAME}
-//       gives up org.mpris.MediaPlayer2.NAME.
 // A value of signature "v" is written [SIG, VALUE]; "a{sv}" is an object of those.
-// Standard output gets {"ready":true,"unique":":1.N"} once the name is owned, then
+// Standard output gets {"ready":true} once the name is owned, then
 // one line for each Player method called: {"call":"Play"}, or for SetPosition
 // {"call":"SetPosition","track":"/t","position":N}. The program ends at the end
 // of its standard input.
@@ -49,7 +41,6 @@ sd_bus* bus = nullptr;
 sd_event* event = nullptr;
 std::map<std::string, std::map<std::string, json>> properties;  // interface -> name -> [SIG, VALUE]
 std::set<std::string> silent;
-std::map<std::string, int> calls;  // method -> how many came
 std::string input;
 
 void say(const json& line) {
@@ -61,52 +52,27 @@ void say(const json& line) {
 // Writes value, of signature sig (one complete type), into message.
 int append(sd_bus_message* m, const std::string& sig, const json& value);
 
+template <typename Number>
+int appendNumber(sd_bus_message* m, char type, Number number) {
+  return sd_bus_message_append_basic(m, type, &number);
+}
+
 int appendBasic(sd_bus_message* m, char type, const json& value) {
   switch (type) {
     case 's':
     case 'o':
-    case 'g': {
-      std::string text = value.get<std::string>();
-      return sd_bus_message_append_basic(m, type, text.c_str());
-    }
-    case 'b': {
-      int b = value.get<bool>() ? 1 : 0;
-      return sd_bus_message_append_basic(m, type, &b);
-    }
-    case 'y': {
-      auto v = value.get<std::uint8_t>();
-      return sd_bus_message_append_basic(m, type, &v);
-    }
-    case 'n': {
-      auto v = value.get<std::int16_t>();
-      return sd_bus_message_append_basic(m, type, &v);
-    }
-    case 'q': {
-      auto v = value.get<std::uint16_t>();
-      return sd_bus_message_append_basic(m, type, &v);
-    }
-    case 'i': {
-      auto v = value.get<std::int32_t>();
-      return sd_bus_message_append_basic(m, type, &v);
-    }
-    case 'u': {
-      auto v = value.get<std::uint32_t>();
-      return sd_bus_message_append_basic(m, type, &v);
-    }
-    case 'x': {
-      auto v = value.get<std::int64_t>();
-      return sd_bus_message_append_basic(m, type, &v);
-    }
-    case 't': {
-      auto v = value.get<std::uint64_t>();
-      return sd_bus_message_append_basic(m, type, &v);
-    }
-    case 'd': {
-      auto v = value.get<double>();
-      return sd_bus_message_append_basic(m, type, &v);
-    }
-    default:
-      return -EINVAL;
+    case 'g':
+      return sd_bus_message_append_basic(m, type, value.get<std::string>().c_str());
+    case 'b': return appendNumber<int>(m, type, value.get<bool>() ? 1 : 0);
+    case 'y': return appendNumber(m, type, value.get<std::uint8_t>());
+    case 'n': return appendNumber(m, type, value.get<std::int16_t>());
+    case 'q': return appendNumber(m, type, value.get<std::uint16_t>());
+    case 'i': return appendNumber(m, type, value.get<std::int32_t>());
+    case 'u': return appendNumber(m, type, value.get<std::uint32_t>());
+    case 'x': return appendNumber(m, type, value.get<std::int64_t>());
+    case 't': return appendNumber(m, type, value.get<std::uint64_t>());
+    case 'd': return appendNumber(m, type, value.get<double>());
+    default: return -EINVAL;
   }
 }
 
@@ -141,10 +107,6 @@ int append(sd_bus_message* m, const std::string& sig, const json& value) {
   return appendBasic(m, sig[0], value);
 }
 
-int appendProperty(sd_bus_message* m, const json& typed) {
-  return append(m, "v", typed);
-}
-
 int answerProperties(sd_bus_message* m, const char* member) {
   const char* interface = nullptr;
   if (sd_bus_message_read_basic(m, 's', &interface) < 0) return sd_bus_reply_method_errorf(m, SD_BUS_ERROR_INVALID_ARGS, "no interface");
@@ -156,7 +118,7 @@ int answerProperties(sd_bus_message* m, const char* member) {
     for (const auto& [name, typed] : table) {
       sd_bus_message_open_container(reply, 'e', "sv");
       sd_bus_message_append_basic(reply, 's', name.c_str());
-      appendProperty(reply, typed);
+      append(reply, "v", typed);
       sd_bus_message_close_container(reply);
     }
     sd_bus_message_close_container(reply);
@@ -166,7 +128,7 @@ int answerProperties(sd_bus_message* m, const char* member) {
     auto found = table.find(name);
     if (found == table.end()) return sd_bus_reply_method_errorf(m, SD_BUS_ERROR_UNKNOWN_PROPERTY, "no %s", name);
     sd_bus_message_new_method_return(m, &reply);
-    appendProperty(reply, found->second);
+    append(reply, "v", found->second);
   }
   int r = sd_bus_send(nullptr, reply, nullptr);
   sd_bus_message_unref(reply);
@@ -178,7 +140,6 @@ int onCall(sd_bus_message* m, void*, sd_bus_error*) {
   const char* member = sd_bus_message_get_member(m);
   const char* interface = sd_bus_message_get_interface(m);
   if (member == nullptr || interface == nullptr) return 0;
-  ++calls[member];
   // A player that hangs: the call is taken and never answered.
   if (silent.count(member) != 0) {
     say({{"call", member}});
@@ -219,24 +180,10 @@ void handleLine(const std::string& line) {
   json command = json::parse(line);
   if (command.contains("set")) {
     auto& table = properties[command["set"].at("interface").get<std::string>()];
-    for (const auto& [name, typed] : command["set"].at("properties").items()) {
-      if (typed.is_array() && typed.size() == 2 && typed[1].is_null()) {
-        table.erase(name);
-      } else {
-        table[name] = typed;
-      }
-    }
+    for (const auto& [name, typed] : command["set"].at("properties").items()) table[name] = typed;
   }
-  for (int i = command.value("times", 1); command.contains("emit") && i > 0; --i) emit(command["emit"]);
-  if (command.contains("counted")) {
-    std::string member = command["counted"].get<std::string>();
-    say({{"counted", member}, {"calls", calls[member]}});
-  }
+  if (command.contains("emit")) emit(command["emit"]);
   if (command.contains("silent")) silent = command["silent"].get<std::set<std::string>>();
-  if (command.contains("release")) {
-    std::string name = "org.mpris.MediaPlayer2." + command["release"].get<std::string>();
-    sd_bus_release_name(bus, name.c_str());
-  }
   say({{"done", true}});
 }
 
@@ -259,26 +206,17 @@ int onInput(sd_event_source*, int fd, std::uint32_t, void*) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) {
-    std::fprintf(stderr, "usage: mpris-test-player NAME...\n");
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: mpris-test-player NAME\n");
     return 64;
   }
-  if (sd_event_default(&event) < 0 || sd_bus_open_user(&bus) < 0) {
-    std::fprintf(stderr, "mpris-test-player: no session bus\n");
+  std::string name = std::string("org.mpris.MediaPlayer2.") + argv[1];
+  if (sd_event_default(&event) < 0 || sd_bus_open_user(&bus) < 0 || sd_bus_attach_event(bus, event, 0) < 0 ||
+      sd_bus_add_object(bus, nullptr, objectPath, onCall, nullptr) < 0 || sd_bus_request_name(bus, name.c_str(), 0) < 0) {
+    std::fprintf(stderr, "mpris-test-player: cannot own %s on the session bus\n", name.c_str());
     return 1;
   }
-  sd_bus_attach_event(bus, event, 0);
-  sd_bus_add_object(bus, nullptr, objectPath, onCall, nullptr);
-  for (int i = 1; i < argc; ++i) {
-    std::string name = std::string("org.mpris.MediaPlayer2.") + argv[i];
-    if (sd_bus_request_name(bus, name.c_str(), 0) < 0) {
-      std::fprintf(stderr, "mpris-test-player: cannot own %s\n", name.c_str());
-      return 1;
-    }
-  }
-  const char* unique = nullptr;
-  sd_bus_get_unique_name(bus, &unique);
-  say({{"ready", true}, {"unique", unique}});
+  say({{"ready", true}});
   sd_event_add_io(event, nullptr, STDIN_FILENO, EPOLLIN, onInput, nullptr);
   return sd_event_loop(event) < 0 ? 1 : 0;
 }

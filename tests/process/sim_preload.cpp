@@ -3,9 +3,12 @@
 // does for the compiled host: this library's dlopen answers the service path with
 // the simulated service and forwards every other path to the C library's.
 // KEL_SIM_SCENARIO and KEL_SIM_CALLS name the scenario and the calls log (either
-// may be unset: the virtual player, no log).
+// may be unset: the virtual player, no log). KEL_SIM_EXIT_DELAY_MS holds the
+// process that long in _exit, as if the exiting thread were descheduled there, so
+// that a line the exit fails to hold back gets time to begin.
 
 #include <dlfcn.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -47,4 +50,10 @@ extern "C" __attribute__((visibility("default"))) void* dlopen(const char* path,
     return service;
   }
   return realOpen()(path, mode);
+}
+
+extern "C" __attribute__((visibility("default"), noreturn)) void _exit(int status) {
+  if (const char* delay = std::getenv("KEL_SIM_EXIT_DELAY_MS")) usleep(static_cast<useconds_t>(std::atoi(delay)) * 1000);
+  reinterpret_cast<void (*)(int)>(dlsym(RTLD_NEXT, "_exit"))(status);
+  __builtin_unreachable();
 }

@@ -1,0 +1,374 @@
+"""The hosts and what ships with them: the Perl host beside the compiled one, the
+install tree with the programs built against it (CMake package, pkg-config, a
+program that loads the library), the man pages, the Homebrew formula, the example
+consumers and the README's program, and the record schema that every other test
+checks each line against."""
+
+import json
+import os
+import re
+import shutil
+import sys
+import tempfile
+import time
+import unittest
+
+from harness import (ALBUM, ARTIST, BIN, BUILD, DURATION, ELAPSED, GAP, HANG, HOST, INFO_CHANGED, LIBRARY, LIBRARY_DIR,
+                     NO_PLAIN_LOAD, RATE, ROOT, SANITIZED, SCRATCH, SCRIPT, SIM, TITLE, UNAVAILABLE, Sim,
+                     check_records, run, run_sim, scratch_dir, state, wait_until)
+
+CMAKE = os.environ.get("KEL_CMAKE", "cmake")
+HERE = os.path.dirname(os.path.abspath(__file__))
+NAME = "libkelmediaremote.so.1"
+WITH_MPRIS = os.path.exists(os.path.join(BIN, "libkelmprisservice.so"))
+ENTRY_POINTS = ["MRMediaRemoteGetNowPlayingApplicationIsPlaying", "MRMediaRemoteGetNowPlayingInfo",
+                "MRMediaRemoteRegisterForNowPlayingNotifications", "MRMediaRemoteSendCommand",
+                "MRMediaRemoteSetElapsedTime"]
+
+
+def outcome(result):
+    return (result.returncode, result.stdout, result.stderr)
+
+
+def perl(script, *args, env=None):
+    """Runs the script with the system's perl, as its first line asks."""
+    with open(script, "rb") as f:
+        assert f.readline() == b"#!/usr/bin/perl\n", "the script does not start with #!/usr/bin/perl"
+    return run([script, *args], check=False, env=env)
+
+
+def defined_symbols(library):
+    return sorted(line.split()[0] for line in run(["nm", "-D", "--defined-only", "--format=posix", library],
+                                                  text=True).stdout.splitlines())
+
+
+class PerlHostTest(unittest.TestCase):
+    def test_options_and_failures_answer_as_the_compiled_host(self):
+        for args, status in ((["--help"], 0), (["-h"], 0), (["--library", "/nonexistent", "--version"], 0),
+                             (["--bogus"], 64), (["--library"], 64), (["extra"], 64), (["-x", "--help"], 64),
+                             (["--library=" + LIBRARY, "--"], 64)):
+            with self.subTest(args=args):
+                got = perl(SCRIPT, *args)
+                self.assertEqual(outcome(got), outcome(run([HOST, *args], check=False)))
+                self.assertEqual(got.returncode, status)
+                if status:
+                    self.assertRegex(got.stderr, re.compile(b"^kel-mediaremote: .*Try 'kel-mediaremote --help'.\n$",
+                                                            re.S))
+        # Each host alone in a folder, so that it finds no library beside itself.
+        alone = scratch_dir(self)
+        script, host = (shutil.copy(p, os.path.join(alone, os.path.basename(p))) for p in (SCRIPT, HOST))
+        not_library = os.path.join(alone, "libnot.so")
+        with open(not_library, "w") as f:
+            f.write("not a library\n")
+        folder = os.path.realpath(alone)
+        for args, reason in (([], b"cannot find libkelmediaremote.so.1 in %s or %s;"
+                              % (folder.encode(), os.path.normpath(os.path.join(folder, LIBRARY_DIR)).encode())),
+                             (["--library", alone + "/missing.so"], alone.encode() + b"/missing.so"),
+                             (["--library=" + not_library], b"cannot load the library: " + not_library.encode())):
+            with self.subTest(args=args):
+                got = perl(script, *args)
+                self.assertEqual((got.returncode, got.stdout), (1, b""))
+                self.assertIn(reason, got.stderr)
+                self.assertEqual(got.stderr, run([host, *args], check=False).stderr)
+        # A real shared library without the entry: one of perl's own XS modules.
+        posix = run(["/usr/bin/perl", "-MConfig", "-e", "print $Config{archlibexp}"], text=True).stdout
+        posix += "/auto/POSIX/POSIX.so"
+        self.assertEqual(outcome(perl(script, "--library", posix)),
+                         (1, b"", b"kel-mediaremote: %s has no kel_mediaremote_run\n" % posix.encode()))
+
+    @unittest.skipIf(SANITIZED, NO_PLAIN_LOAD)
+    def test_finds_the_library_beside_it_in_the_library_folder_and_through_a_link(self):
+        tree, flat = scratch_dir(self), scratch_dir(self)
+        libdir = os.path.normpath(os.path.join(tree, "bin", LIBRARY_DIR))
+        for folder in (os.path.join(tree, "bin"), libdir, os.path.join(tree, "elsewhere", "deeper")):
+            os.makedirs(folder, exist_ok=True)
+        for name in ("libkelmediaremote.so.1", "libkelplatform.so"):
+            shutil.copy(os.path.join(BIN, name), libdir)
+            shutil.copy(os.path.join(BIN, name), flat)
+        installed = shutil.copy(SCRIPT, os.path.join(tree, "bin", "kel-mediaremote"))
+        link = os.path.join(tree, "elsewhere", "deeper", "kel-mediaremote")
+        os.symlink(os.path.join("..", "..", "bin", "kel-mediaremote"), link)
+        # Without the service library beside the bridge library, the library says so.
+        for script, args in ((shutil.copy(SCRIPT, flat), []), (installed, []), (link, []),
+                             (shutil.copy(SCRIPT, scratch_dir(self)), ["--library", libdir + "/" + NAME])):
+            with self.subTest(script=script):
+                self.assertEqual(outcome(perl(script, *args)), (2, UNAVAILABLE, b""))
+
+    @unittest.skipIf(SANITIZED, NO_PLAIN_LOAD)
+    def test_a_session_with_the_simulated_service(self):
+        steps = [state({TITLE: "Caf\u00e9 / Perl"}, player={"client": {"bundleIdentifier": "com.example.perl"}})]
+        record = {"bundle": "com.example.perl", "playing": True, "title": "Caf\u00e9 / Perl"}
+        with Sim(steps, program=SCRIPT, preload=True) as script, Sim(steps) as compiled:
+            # The record arrives while perl runs: nothing of Perl's holds it back.
+            self.assertEqual((script.read_lines(1), compiled.read_lines(1)), ([record], [record]))
+            self.assertIsNone(script.process.poll())
+            # The library runs with the signal settings it has under the compiled host.
+            self.assertEqual(*(signal_settings(p.process.pid) for p in (script, compiled)))
+            script.write(b"pause\n")
+            wait_until(lambda: any(c.get("code") == 1 for c in script.calls()), what="the pause")
+            script.write(b"refresh\n")
+            self.assertEqual(script.finish(self), [record, record])
+
+
+def signal_settings(pid):
+    with open("/proc/%d/status" % pid) as f:
+        return [line for line in f if line.startswith(("SigBlk:", "SigIgn:", "SigCgt:"))]
+
+
+def read_cache(build_dir):
+    with open(os.path.join(build_dir, "CMakeCache.txt")) as f:
+        return dict(re.findall(r"^(\w+):\w+=(.*)$", f.read(), re.M))
+
+
+@unittest.skipIf(SANITIZED, "the install is checked in the plain builds")
+class InstallTest(unittest.TestCase):
+    """A tree configured for /usr (libraries where GNUInstallDirs puts them, such as
+    lib/x86_64-linux-gnu), installed with DESTDIR as a package does; and the tests'
+    own tree installed with --prefix. The /usr tree is kept between runs."""
+
+    @classmethod
+    def setUpClass(cls):
+        os.makedirs(SCRATCH, exist_ok=True)
+        cls.scratch = tempfile.mkdtemp(prefix="install-", dir=SCRATCH)
+        cache, tree = read_cache(BUILD), os.path.join(BUILD, "install-tree")
+        cls.generator = cache["CMAKE_GENERATOR"]
+        names = ("CMAKE_C_COMPILER", "CMAKE_CXX_COMPILER", "CMAKE_BUILD_TYPE", "KEL_WERROR")
+        # A tree of other compilers starts afresh, and would drop the options given.
+        if os.path.exists(os.path.join(tree, "CMakeCache.txt")) and \
+                any(read_cache(tree).get(n) != cache.get(n) for n in names[:2]):
+            shutil.rmtree(tree)
+        run([CMAKE, "-S", cache["CMAKE_HOME_DIRECTORY"], "-B", tree, "-G", cls.generator, "-DCMAKE_INSTALL_PREFIX=/usr",
+             "-DKEL_BUILD_TESTS=OFF"] + ["-D%s=%s" % (n, cache[n]) for n in names if cache.get(n)], timeout=600)
+        run([CMAKE, "--build", tree, "-j", str(os.cpu_count() or 2)], timeout=600)
+        run([CMAKE, "--install", tree], env=dict(os.environ, DESTDIR=cls.scratch + "/destdir"))
+        cls.usr = cls.scratch + "/destdir/usr"
+        cls.libdir = os.path.join(cls.usr, read_cache(tree)["CMAKE_INSTALL_LIBDIR"])
+        cls.bindir = os.path.join(cls.usr, read_cache(tree)["CMAKE_INSTALL_BINDIR"])
+        cls.other = cls.scratch + "/other-prefix"
+        run([CMAKE, "--install", BUILD, "--prefix", cls.other])
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.scratch, ignore_errors=True)
+
+    def check_bridge(self, command, close_stdin=False, extra_env=None):
+        """With no session bus, the MPRIS service finds no player; without that
+        service, the service is unavailable."""
+        env = {k: v for k, v in os.environ.items() if k != "DBUS_SESSION_BUS_ADDRESS"}
+        env.update(XDG_RUNTIME_DIR=self.scratch, DBUS_SESSION_BUS_ADDRESS="unix:path=%s/bus" % self.scratch,
+                   **(extra_env or {}))
+        result = run_sim(program=command[0], args=command[1:], env=env, close_stdin=close_stdin)
+        self.assertEqual((result.status, result.raw, result.stderr),
+                         (0, b'{"bundle":null}\n', b"") if WITH_MPRIS else (2, UNAVAILABLE, b""))
+
+    def test_files_run_paths_and_the_installed_hosts(self):
+        names = ["libkelmediaremote.so.1", "libkelmediaremote.so", "libkelplatform.so", "libkelsimservice.so",
+                 "cmake/kelmediaremote/kelmediaremoteConfig.cmake", "pkgconfig/kelmediaremote.pc",
+                 "cmake/kelmediaremote/kelmediaremoteConfigVersion.cmake"] + ["libkelmprisservice.so"] * WITH_MPRIS
+        for path in [os.path.join(self.libdir, name) for name in names] + [
+                self.bindir + "/kel-mediaremote", self.bindir + "/kel-mediaremote-sim",
+                self.usr + "/include/kelmediaremote.h", self.usr + "/share/man/man1/kel-mediaremote.1",
+                self.usr + "/share/man/man1/kel-mediaremote-sim.1"]:
+            self.assertTrue(os.path.exists(path), path)
+        dynamic = run(["readelf", "-d", self.bindir + "/kel-mediaremote-sim"], text=True).stdout
+        self.assertIn("[$ORIGIN/%s]" % os.path.relpath(self.libdir, self.bindir), dynamic)
+        if WITH_MPRIS:
+            service = os.path.join(self.libdir, "libkelmprisservice.so")
+            self.assertIn("Library runpath: [$ORIGIN]", run(["readelf", "-d", service], text=True).stdout)
+            self.assertEqual(defined_symbols(service), ENTRY_POINTS)
+        os.symlink(self.bindir + "/kel-mediaremote", self.scratch + "/kel-mediaremote")  # a link from elsewhere
+        for bindir in (self.bindir, self.other + "/bin"):
+            with self.subTest(bindir=bindir):
+                self.check_bridge([bindir + "/kel-mediaremote", "--once"])
+                result = run_sim(program=bindir + "/kel-mediaremote-sim", args=["--once"], close_stdin=False)
+                self.assertEqual([(r["bundle"], r["title"]) for r in result.lines],
+                                 [("com.kel.VirtualPlayer", "Harbour Lights")])
+                result = run_sim(program=bindir + "/kel-mediaremote-sim", args=["--without", ENTRY_POINTS[3]])
+                self.assertEqual((result.status, result.raw), (2, UNAVAILABLE))
+        self.check_bridge([self.scratch + "/kel-mediaremote", "--once"])
+
+    def test_consumers_built_against_the_tree(self):
+        with self.subTest("CMake package"):
+            build = self.scratch + "/cmake-consumer"
+            run([CMAKE, "-S", HERE + "/cmake_consumer", "-B", build, "-G", self.generator,
+                 "-DCMAKE_PREFIX_PATH=" + self.usr])
+            run([CMAKE, "--build", build])
+            self.check_bridge([build + "/consumer"], close_stdin=True)  # its run path finds the library
+        with self.subTest("pkg-config"):
+            # Against the staged tree, with no sysroot: the .pc file finds the tree from its own folder.
+            env = dict(os.environ, PKG_CONFIG_LIBDIR=self.libdir + "/pkgconfig")
+            self.assertEqual(run(["pkg-config", "--modversion", "kelmediaremote"], env=env).stdout, b"1.0.0\n")
+            consumer = self.scratch + "/pkg-config-consumer"
+            run(["sh", "-c", 'cc -std=c11 -Wall -Werror -o "$1" "$2" $(pkg-config --cflags --libs kelmediaremote)',
+                 "sh", consumer, HERE + "/linked_consumer.c"], env=env)
+            self.check_bridge([consumer], close_stdin=True, extra_env={"LD_LIBRARY_PATH": self.libdir})
+        with self.subTest("a program that loads the library, with the header only"):
+            consumer = self.scratch + "/loading-consumer"
+            run(["cc", "-std=c11", "-Wall", "-Werror", "-I", self.usr + "/include", "-o", consumer,
+                 HERE + "/consumer.c", "-ldl"])
+            self.check_bridge([consumer, self.libdir + "/libkelmediaremote.so.1"], close_stdin=True)
+
+
+class DocumentsTest(unittest.TestCase):
+    def test_man_pages_format_cleanly_and_name_every_option(self):
+        for page, program in (("kel-mediaremote.1", HOST), ("kel-mediaremote-sim.1", SIM)):
+            path = os.path.join(ROOT, "docs", "man", page)
+            self.assertEqual(outcome(run(["groff", "-wall", "-man", "-z", path], check=False)), (0, b"", b""))
+            with open(path) as f:
+                text = f.read()
+            options = set(re.findall(r"^ {2}(--[a-z]+)", run([program, "--help"], text=True).stdout, re.M))
+            self.assertIn("--once", options)
+            for option in options:
+                self.assertIn(option.replace("-", "\\-"), text, page)
+
+    def test_the_formula_is_the_macos_preset_built_and_installed(self):
+        formula = load_formula(os.path.join(ROOT, "Formula", "kel-mediaremote.rb"))
+        with open(os.path.join(ROOT, "CMakePresets.json")) as f:
+            presets = json.load(f)
+        macos = next(p for p in presets["configurePresets"] if p["name"] == "macos")
+        self.assertEqual(next(p for p in presets["buildPresets"] if p["name"] == "macos")["configurePreset"], "macos")
+        binary_dir = macos["binaryDir"].replace("${sourceDir}/", "").replace("${presetName}", "macos")
+        configure, build, install = formula["system"]
+        self.assertEqual((formula["class"], configure[:3], build, install),
+                         ("KelMediaremote", ["cmake", "--preset", "macos"], ["cmake", "--build", "--preset", "macos"],
+                          ["cmake", "--install", binary_dir]))
+        self.assertIn("-DCMAKE_INSTALL_PREFIX=/prefix", configure)  # Homebrew's own arguments passed on
+        # Both architectures need Homebrew's leave for -arch flags; the minimum macOS
+        # is the library's deployment target.
+        self.assertEqual((macos["cacheVariables"]["CMAKE_OSX_ARCHITECTURES"], formula["env"]),
+                         ("arm64;x86_64", ["permit_arch_flags"]))
+        target = macos["cacheVariables"]["CMAKE_OSX_DEPLOYMENT_TARGET"]
+        names = {"13.0": "ventura", "14.0": "sonoma", "15.0": "sequoia"}  # Homebrew's names of macOS versions
+        self.assertIn({"macos": names[target]}, formula["depends_on"])
+        self.assertIn({"cmake": "build"}, formula["depends_on"])
+        self.assertTrue(formula["test"] and formula["head"]["url"])
+        with open(os.path.join(ROOT, ".github", "workflows", "macos.yml")) as f:
+            workflow = f.read()
+        for line in ("scripts/brew-install", "brew test kel/local/kel-mediaremote"):
+            self.assertIn(line, workflow)
+
+    def test_brew_install_taps_the_formula_with_head_naming_the_checkout(self):
+        scratch = scratch_dir(self)
+        # A clone with the working copies of the script and the formula, so that the
+        # branch the script sets is not made in this checkout; detached, as on CI.
+        clone = scratch + "/checkout"
+        run(["git", "clone", "-q", "--no-local", "--depth", "1", "file://" + os.path.realpath(ROOT), clone])
+        for path in ("scripts/brew-install", "Formula/kel-mediaremote.rb"):
+            shutil.copy(os.path.join(ROOT, path), os.path.join(clone, path))
+        run(["git", "checkout", "-q", "--detach"], cwd=clone)
+        os.mkdir(scratch + "/bin")
+        with open(scratch + "/bin/brew", "w") as f:  # a stand-in that logs what it is asked
+            f.write('#!/bin/sh\necho "$*" >>"$BREW_LOG"\ncase "$1" in\n'
+                    '  tap) [ -d "$BREW_TAPS/kel/local" ] && echo kel/local; exit 0 ;;\n'
+                    '  tap-new) mkdir -p "$BREW_TAPS/$3/Formula" ;;\n  --repository) echo "$BREW_TAPS/$2" ;;\n'
+                    '  list) exit 1 ;;\nesac\n')
+        os.chmod(scratch + "/bin/brew", 0o755)
+        env = dict(os.environ, PATH=scratch + "/bin:" + os.environ["PATH"], BREW_TAPS=scratch + "/taps",
+                   BREW_LOG=scratch + "/brew.log")
+        for _ in range(2):  # the second time the tap exists already
+            run([clone + "/scripts/brew-install"], env=env, timeout=60)
+        with open(scratch + "/brew.log") as f:
+            calls = f.read().splitlines()
+        self.assertEqual((calls.count("tap-new --no-git kel/local"),
+                          calls.count("install --HEAD --include-test kel/local/kel-mediaremote")), (1, 2))
+        tapped = load_formula(scratch + "/taps/kel/local/Formula/kel-mediaremote.rb")
+        self.assertEqual(tapped.pop("head"), {"url": "file://" + os.path.realpath(clone),
+                                              "options": {"using": "git", "branch": "kel-brew-head"}})
+        branch, head = run(["git", "rev-parse", "kel-brew-head", "HEAD"], cwd=clone, text=True).stdout.split()
+        self.assertEqual(branch, head)
+        original = load_formula(os.path.join(ROOT, "Formula", "kel-mediaremote.rb"))
+        self.assertEqual(tapped, {k: v for k, v in original.items() if k != "head"})  # only the head line differs
+
+
+def load_formula(path):
+    """The formula as Ruby loads it, with a stand-in for Homebrew's Formula class."""
+    return json.loads(run(["ruby", os.path.join(HERE, "formula_check.rb"), path], timeout=60, text=True).stdout)
+
+
+def problem(record):
+    """None for a valid record (as the bridge writes it, "/" escaped), else why not."""
+    if not isinstance(record, bytes):
+        record = json.dumps(record, separators=(",", ":"), ensure_ascii=False).replace("/", "\\/").encode()
+    failure = check_records([record])
+    return failure and failure[1]
+
+
+class SchemaTest(unittest.TestCase):
+    def test_the_schema_rejects_malformed_records_and_accepts_the_readmes(self):
+        s = lambda **members: dict({"bundle": "com.example.player", "playing": True}, **members)
+        art = lambda text, **members: s(artworkID="A", artwork=text, **members)
+        for record in (s(playing=1), s(artwork="AAAA"), s(artworkID="A", artworkMIME="image/png"), s(genre="J"),
+                       s(title=None), s(title=""), {"playing": True}, s(bundle=""), {"bundle": None, "playing": True},
+                       {"error": "unbound"}, {"error": "unavailable", "bundle": None}, {}, [], s(duration="240"),
+                       s(timestamp=True), s(artworkID=12), art("AAAA", artworkMIME=""), art(""), art("AAAAA"),
+                       art("AA*A"), art("-_-_"), art("AAECAwQ"), art("AA==AAAA"), art("AB=="), art("AAAA\n")):
+            self.assertIsNotNone(problem(record), record)
+        self.assertIn("artworkID", problem(s(artwork="AAAA")))
+        with open(os.path.join(ROOT, "README.md"), encoding="utf-8") as f:
+            lines = [text.strip() for text in f if text.lstrip().startswith('{"')]
+        self.assertGreaterEqual(len(lines), 11)  # the kinds, the artwork examples, the example session
+        for text in lines:
+            # Shortened artwork ("iVBORw0KGgo...") cut to whole groups of four.
+            def whole(match):
+                cut = match.group(1).replace("\\/", "/")
+                return '"artwork":"%s"' % cut[: len(cut) // 4 * 4].replace("/", "\\/")
+            self.assertIsNone(problem(re.sub(r'"artwork":"([A-Za-z0-9+\\/]*)\.\.\."', whole, text).encode()), text[:80])
+
+
+def consumer(test, language, steps, sim_args=()):
+    """An example consumer whose bridge is the simulator, with a calls log (and steps)."""
+    folder = scratch_dir(test, "kel-example-")
+    bridge = [SIM, "--calls", folder + "/calls.jsonl", *sim_args]
+    if steps is not None:
+        with open(folder + "/scenario.jsonl", "w") as f:
+            f.writelines(json.dumps(step) + "\n" for step in steps)
+        bridge += ["--scenario", folder + "/scenario.jsonl"]
+    program, source = {"python": (sys.executable, "consumer.py"),
+                       "node": (shutil.which("node") or "node", "consumer.mjs")}[language]
+    sim = Sim(program=program, args=[os.path.join(ROOT, "examples", "consumer", source)] + bridge)
+    test.addCleanup(sim.__exit__)
+    sim.calls_path = folder + "/calls.jsonl"
+    return sim
+
+
+class ExamplesTest(unittest.TestCase):
+    def run_consumers(self, steps, count, sim_args=()):
+        """Each consumer until it printed count lines (and, with steps, a window more:
+        a line too many would show), then the end of its input (a user's Ctrl-D)."""
+        for language, sim in [(language, consumer(self, language, steps, sim_args)) for language in ("python", "node")]:
+            for done, timeout in ((lambda: sim.newlines >= count, HANG), (lambda: steps is None, GAP / 1000)):
+                deadline = time.monotonic() + timeout
+                while not done() and time.monotonic() < deadline and sim.process.poll() is None:
+                    sim.pump(0.05)
+            sim.close_stdin()
+            codes = [c.get("code") for c in sim.calls() if c.get("call") == "command"]
+            yield language, (sim.wait(HANG), bytes(sim.out).decode().splitlines(), codes), bytes(sim.err)
+
+    def test_the_consumers_print_each_change_once_and_send_next(self):
+        song = {TITLE: "Blue in Green", ARTIST: "Miles Davis", ALBUM: "Kind of Blue", DURATION: 337.2}
+        steps = [state(dict(song, **{ELAPSED: 12.5, RATE: 1})), {"sleep": GAP},
+                 state(dict(song, **{ELAPSED: 14.1, RATE: 0}), playing=False), {"post": INFO_CHANGED}, {"sleep": GAP},
+                 state(dict(song, **{ELAPSED: 20, RATE: 0}), playing=False), {"post": INFO_CHANGED},  # no change
+                 {"sleep": GAP}, state({}, player=None), {"post": INFO_CHANGED}, {"sleep": GAP},
+                 state({TITLE: "T", ALBUM: "B"}), {"post": INFO_CHANGED}, {"sleep": GAP}]
+        song = "Blue in Green / Miles Davis / Kind of Blue (com.example.player)"
+        cases = [(steps, 4, [], (0, ["[playing] " + song, "[paused] " + song, "no player",
+                                     "[playing] T / B (com.example.player)"], [4])),
+                 (None, 1, ["--absent"], (2, ["unavailable"], []))]
+        for steps, count, sim_args, expected in cases:
+            for language, got, errors in self.run_consumers(steps, count, sim_args):
+                self.assertEqual((language, got), (language, expected), errors)
+
+    def test_the_readmes_program_prints_two_tracks_and_ends(self):
+        with open(os.path.join(ROOT, "README.md")) as f:
+            readme = f.read()
+        program = re.search(r"```python\n(.*?)```", readme[readme.index("## Two minutes"):], re.S).group(1)
+        self.assertIn('"build/gcc/bin/kel-mediaremote-sim"', program)
+        program = program.replace('"build/gcc/bin/kel-mediaremote-sim"', repr(SIM))
+        result = run([sys.executable, "-c", program], text=True)
+        self.assertEqual(result.stdout.splitlines(), ["Harbour Lights - The Lanterns playing",
+                                                      "Paper Kites - Mira Okafor playing"])
+
+
+if __name__ == "__main__":
+    unittest.main()
