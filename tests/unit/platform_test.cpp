@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <functional>
 #include <future>
 #include <mutex>
 #include <thread>
@@ -89,41 +90,33 @@ void fakeGetInfo(Queue onQueue, service_abi::InfoCallback callback, void* contex
   submit(onQueue, [callback, context] { callback(context, nullptr); });
 }
 
-// Requests a publication and waits for its query, the count-th one.
-void requestQuery(std::size_t count) {
-  scheduleUpdate();
-  std::unique_lock lock(mutex);
-  ASSERT_TRUE(asked.wait_for(lock, 10s, [&] { return held.size() >= count; }));
-}
-
-// Answers the held query at index, on queue.
-void answer(std::size_t index) {
-  std::lock_guard lock(mutex);
-  submit(queue, [query = held.at(index)] { query.first(query.second, 1); });
-}
-
-// Calls whenPublished on queue. The future tells when done runs, and whether it ran
-// at once, within the call.
-std::future<bool> published() {
-  auto done = std::make_shared<std::promise<bool>>();
-  auto inCall = std::make_shared<bool>(true);
-  submit(queue, [=] {
-    whenPublished([=] { done->set_value(*inCall); });
-    *inCall = false;
-  });
-  return done->get_future();
-}
-
 TEST(WhenPublishedTest, WaitsForThePublicationsRequestedBeforeAndNoLaterOnes) {
   queue = createQueue("test.publisher");
   getIsPlaying = reinterpret_cast<void*>(&fakeIsPlaying);
   getNowPlayingInfo = reinterpret_cast<void*>(&fakeGetInfo);
+  // Requests a publication and waits for its query, the count-th one.
+  auto requestQuery = [](std::size_t count) {
+    scheduleUpdate();
+    std::unique_lock lock(mutex);
+    return asked.wait_for(lock, 10s, [&] { return held.size() >= count; });
+  };
+  auto answer = [](std::size_t index) {
+    std::lock_guard lock(mutex);
+    submit(queue, [query = held.at(index)] { query.first(query.second, 1); });
+  };
+  // Calls whenPublished on queue; the future tells whether done ran at once, within the call.
+  auto published = [] {
+    auto done = std::make_shared<std::promise<bool>>();
+    auto inCall = std::make_shared<bool>(true);
+    submit(queue, [=] { whenPublished([=] { done->set_value(*inCall); }), *inCall = false; });
+    return done->get_future();
+  };
   std::future<bool> idle = published();
   ASSERT_EQ(idle.wait_for(10s), std::future_status::ready);
   EXPECT_TRUE(idle.get()) << "with nothing pending, done runs at once";
-  requestQuery(1);
+  ASSERT_TRUE(requestQuery(1));
   std::future<bool> first = published();
-  requestQuery(2);
+  ASSERT_TRUE(requestQuery(2));
   std::future<bool> second = published();
   answer(0);
   ASSERT_EQ(first.wait_for(10s), std::future_status::ready);
@@ -181,6 +174,35 @@ TEST(StateRecordTest, SendsArtworkOncePerIdentityAndAgainAfterANoPlayerRecord) {
     buildStateRecord(1, &info, record);
     EXPECT_EQ(jsonText(record).value_or("no text"), publication.line) << "publication " << i;
     if (publication.written) recordArtworkSent(record);
+  }
+  registerPlayerLookup(nullptr);
+}
+
+TEST(StateRecordTest, NamesTheApplicationThatOwnsThePlayerOrNone) {
+  InfoDictionaryImpl info;
+  info.entries.emplace(infoKey::title, textEntry("T"));
+  SelectorResult other;
+  other.kind = SelectorResult::Kind::other;
+  using Answer = std::optional<SelectorResult>;
+  // The client's bundleIdentifier and parentApplicationBundleIdentifier, a change to
+  // the lookup's objects, and the bundle.
+  const std::tuple<Answer, Answer, std::function<void(PlayerLookupObjects&)>, const char*> cases[] = {
+      {textResult("b"), {}, {}, "\"b\""},
+      {textResult("b"), textResult("parent"), {}, "\"parent\""},  // A helper names its application.
+      {textResult("b"), textResult(""), {}, "\"b\""},
+      {textResult(""), {}, {}, "null"}, {SelectorResult{}, {}, {}, "null"}, {other, {}, {}, "null"}, {{}, {}, {}, "null"},
+      {textResult("b"), {}, [](PlayerLookupObjects& o) { o.request.selectors.begin()->second = SelectorResult{}; }, "null"},
+      {textResult("b"), {}, [](PlayerLookupObjects& o) { o.path.selectors.begin()->second = textResult("x"); }, "null"},
+      {textResult("b"), {}, [](PlayerLookupObjects& o) { o.request.selectors.clear(); }, "null"},
+  };
+  for (const auto& [bundle, parent, change, expected] : cases) {
+    auto lookup = makePlayerLookup(bundle, parent);
+    if (change) change(*lookup);
+    registerPlayerLookup(lookup.get());
+    Record record;
+    buildStateRecord(1, &info, record);
+    std::string line = std::string(R"({"bundle":)") + expected + (expected[0] == 'n' ? "}" : R"(,"playing":true,"title":"T"})");
+    EXPECT_EQ(jsonText(record), line);
   }
   registerPlayerLookup(nullptr);
 }

@@ -20,10 +20,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// A state step that sets the info key "k" to value.
+// A state step that sets the info key "k" to value, and a typed value of Base64 text.
 std::string infoLine(const std::string& value) { return R"({"state": {"info": {"k": )" + value + "}}}"; }
-
-// A typed value of Base64 text.
 std::string base64(const std::string& text) { return R"({"base64": ")" + text + "\"}"; }
 
 // The entry that a state step setting "k" to value gives, as its kind and its value.
