@@ -18,17 +18,15 @@ namespace kel {
 namespace {
 
 // The keys the record reads, and one it does not.
-constexpr std::array<std::string_view, 11> keys = {
-    infoKey::title,     infoKey::artist,      infoKey::album,       infoKey::duration,
-    infoKey::elapsedTime, infoKey::playbackRate, infoKey::timestamp, infoKey::artworkData,
-    infoKey::artworkIdentifier, infoKey::artworkMIMEType, "kMRMediaRemoteNowPlayingInfoGenre"};
+constexpr std::array<std::string_view, 11> keys = {infoKey::title, infoKey::artist, infoKey::album, infoKey::duration,
+    infoKey::elapsedTime, infoKey::playbackRate, infoKey::timestamp, infoKey::artworkData, infoKey::artworkIdentifier,
+    infoKey::artworkMIMEType, "kMRMediaRemoteNowPlayingInfoGenre"};
 
 // One publication's answers.
 struct Publication {
-  bool registered = false;
+  bool registered = false, hasInfo = false;
   ObjectImpl request, path, client;
   std::uint8_t playing = 0;
-  bool hasInfo = false;
   InfoDictionaryImpl info;
 };
 
@@ -93,8 +91,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     buildStateRecord(publication.playing, publication.hasInfo ? &publication.info : nullptr, record);
     recordArtworkSent(record);  // As writeStateRecord does once the line is written whole.
     auto parsed = fuzz::readBack(record);
+    auto art = publication.info.entries.find(infoKey::artworkData);
+    bool qualifies = publication.hasInfo && art != publication.info.entries.end() && art->second.kind == InfoKind::bytes &&
+                     !art->second.bytes.empty() && art->second.bytes.size() <= artworkLimit;
     std::set<std::string> names;
-    for (const auto& member : parsed) names.insert(member.first);
+    for (const auto& [name, value] : parsed) {
+      names.insert(name);
+      if (name == "artwork") check(qualifies && decodeBase64(value.get<std::string>(), Base64Form::strict) == art->second.bytes, "the bytes read back");
+    }
     check(names.size() == parsed.size(), "no member twice");
     check(!parsed.empty() && parsed[0].first == "bundle", "the bundle first");
     if (parsed[0].second.is_null()) {
@@ -102,17 +106,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       lastSent.reset();
       continue;
     }
-    auto art = publication.info.entries.find(infoKey::artworkData);
-    bool qualifies = art != publication.info.entries.end() && art->second.kind == InfoKind::bytes &&
-                     !art->second.bytes.empty() && art->second.bytes.size() <= artworkLimit;
     check(qualifies == names.contains("artworkID"), "an identity exactly with artwork of 1 byte to 4 MiB");
     const Value* sent = record.find("artwork");
     if (qualifies) check((sent != nullptr) == (lastSent != text(record, "artworkID")), "artwork once per identity");
     if (sent == nullptr) continue;
     check(std::get<Base64Text>(*sent).bytes.data() == art->second.bytes.data(), "the dictionary's own bytes");
-    for (const auto& [name, value] : parsed) {
-      if (name == "artwork") check(decodeBase64(value.get<std::string>(), Base64Form::strict) == art->second.bytes, "the bytes read back");
-    }
     lastSent = text(record, "artworkID");
   }
   // The registry keeps what it is given; these objects go with the input.

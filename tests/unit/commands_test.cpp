@@ -60,23 +60,15 @@ TEST(TrimTest, TrimsExactlyTheWhitespaceAndNewlineCharacters) {
     ASSERT_EQ(trimWhitespace(text), member ? inner : text) << std::hex << unsigned(c);
     ASSERT_EQ(trimWhitespace(" " + e + "\r\n"), member ? "" : e) << std::hex << unsigned(c);
   }
-  const std::pair<std::string, std::string> notUtf8[] = {
-      {"\xFF play ", "\xFF play"},
-      {" play \x80", "play \x80"},
-      {" \xE3\x80 ", "\xE3\x80"},                // U+3000 cut short.
-      {"\xE2\x80\xA8\x80\xE2\x80\xA8", "\x80"},  // U+2028 on either side of a stray byte.
-  };
+  // Bytes that are not UTF-8 are text: a stray byte, U+3000 cut short, a stray byte between two U+2028.
+  const std::pair<std::string, std::string> notUtf8[] = {{"\xFF play ", "\xFF play"}, {" play \x80", "play \x80"},
+      {" \xE3\x80 ", "\xE3\x80"}, {"\xE2\x80\xA8\x80\xE2\x80\xA8", "\x80"}};
   for (const auto& [text, trimmed] : notUtf8) EXPECT_EQ(trimWhitespace(text), trimmed) << testing::PrintToString(text);
 }
 
 TEST(CommandTest, EachWordGivesItsCommandAndSeeksGoNowhereBelowZero) {
   using Kind = Command::Kind;
-  struct Case {
-    std::string_view line;
-    Kind kind;
-    std::int32_t code = 0;
-    double seconds = 0;
-  };
+  struct Case { std::string_view line; Kind kind; std::int32_t code = 0; double seconds = 0; };
   const Case cases[] = {
       {"play", Kind::send, 0}, {"pause", Kind::send, 1}, {"toggle", Kind::send, 2}, {"next", Kind::send, 4},
       {"previous", Kind::send, 5}, {"refresh", Kind::refresh}, {"  play \r\n", Kind::send, 0},
@@ -93,9 +85,8 @@ TEST(CommandTest, EachWordGivesItsCommandAndSeeksGoNowhereBelowZero) {
               std::tuple(c.kind, c.code, withSign(c.seconds))) << testing::PrintToString(std::string(c.line));
   }
   // The bytes a command sees: up to a NUL, and nothing unless valid UTF-8.
-  EXPECT_EQ(commandText(std::string_view("next\0\xFF", 6)), "next");
-  EXPECT_EQ(commandText("pause\xFF"), std::nullopt);
-  EXPECT_EQ(commandText("caf\xC3\xA9"), "caf\xC3\xA9");
+  EXPECT_EQ(std::tuple(commandText(std::string_view("next\0\xFF", 6)), commandText("pause\xFF"), commandText("caf\xC3\xA9")),
+            std::tuple("next", std::nullopt, "caf\xC3\xA9"));
 }
 
 constexpr std::size_t maxLine = LineSplitter::maxLineLength;

@@ -134,53 +134,52 @@ InfoEntry entryOf(InfoKind kind, std::int64_t integer, bool boolean = false, std
   return made;
 }
 
-// One publication: whether a player is found, the dictionary, and the line it must give.
-struct Publication {
-  bool player;
-  std::vector<std::pair<std::string_view, InfoEntry>> info;
-  std::string line;
-  bool written = true;  // Whether its line leaves, as writeLine would report.
-};
+using Entries = std::vector<std::pair<std::string_view, InfoEntry>>;
 
-TEST(StateRecordTest, SendsArtworkOncePerIdentityAndAgainAfterANoPlayerRecord) {
+// The line a publication with a player found through lookup (none for no player) and
+// a dictionary of entries writes; the artwork counts as sent when written is set, as
+// once writeLine reports the line written.
+std::string publish(const PlayerLookupObjects* lookup, const Entries& entries, bool written = true) {
+  registerPlayerLookup(lookup);
+  InfoDictionaryImpl info;
+  for (const auto& [key, value] : entries) info.entries.insert_or_assign(std::string(key), value);
+  Record record;
+  buildStateRecord(1, &info, record);
+  if (written) recordArtworkSent(record);
+  registerPlayerLookup(nullptr);
+  return jsonText(record).value_or("no text");
+}
+
+TEST(StateRecordTest, SendsArtworkOf1ByteTo4MebibytesOncePerIdentityAndAgainAfterANoPlayerRecord) {
   auto art = [](std::size_t size) { return std::pair(infoKey::artworkData, entryOf(InfoKind::bytes, 0, false, test::pattern(size))); };
   auto id = [](std::string text) { return std::pair(infoKey::artworkIdentifier, textEntry(std::move(text))); };
   auto title = [](std::string text) { return std::pair(infoKey::title, textEntry(std::move(text))); };
   const auto mime = std::pair(infoKey::artworkMIMEType, textEntry("image/png"));
-  const std::string head = R"({"bundle":"com.example.player","playing":true,)";
-  const Publication publications[] = {
-      {true, {title("T"), id("a"), art(3), mime}, head + R"("title":"T","artworkID":"a","artwork":"AAEC","artworkMIME":"image\/png"})"},
-      {true, {title("U"), id("a"), art(3), mime}, head + R"("title":"U","artworkID":"a"})"},
-      {true, {id("b"), art(3)}, head + R"("artworkID":"b","artwork":"AAEC"})", false},  // Never left.
-      {true, {id("b"), art(3)}, head + R"("artworkID":"b","artwork":"AAEC"})"},
-      {true, {id("b"), art(0)}, head.substr(0, head.size() - 1) + "}"},  // Empty artwork is none.
-      {true, {id("b"), art(2)}, head + R"("artworkID":"b"})"},  // The identity decides, not the bytes.
-      // Without an identifier, the texts joined by bars; an identifier of another kind is none.
-      {true, {title("T|"), art(1), {infoKey::artworkIdentifier, entryOf(InfoKind::integer, 5)}},
-       head + R"("title":"T|","artworkID":"T|||","artwork":"AA=="})"},
-      {false, {title("T|"), art(1)}, R"({"bundle":null})"},
-      {true, {}, R"({"bundle":null})"},
-      {true, {title("T|"), art(1)}, head + R"("title":"T|","artworkID":"T|||","artwork":"AA=="})"},
-      {true, {id(""), art(1)}, head + R"("artworkID":"","artwork":"AA=="})"},
-  };
+  const auto player = makePlayerLookup(textResult("p"));
+  const std::string head = R"({"bundle":"p","playing":true,)";
   lastArtworkID.reset();
-  auto lookup = makePlayerLookup(textResult("com.example.player"));
-  for (std::size_t i = 0; i < std::size(publications); ++i) {
-    const Publication& publication = publications[i];
-    registerPlayerLookup(publication.player ? lookup.get() : nullptr);
-    InfoDictionaryImpl info;
-    for (const auto& [key, value] : publication.info) info.entries.emplace(key, value);
-    Record record;
-    buildStateRecord(1, &info, record);
-    EXPECT_EQ(jsonText(record).value_or("no text"), publication.line) << "publication " << i;
-    if (publication.written) recordArtworkSent(record);
-  }
-  registerPlayerLookup(nullptr);
+  EXPECT_EQ(publish(player.get(), {title("T"), id("a"), art(3), mime}),
+            head + R"("title":"T","artworkID":"a","artwork":"AAEC","artworkMIME":"image\/png"})");
+  EXPECT_EQ(publish(player.get(), {title("U"), id("a"), art(3), mime}), head + R"("title":"U","artworkID":"a"})");
+  EXPECT_EQ(publish(player.get(), {id("b"), art(3)}, false), head + R"("artworkID":"b","artwork":"AAEC"})");  // Never left.
+  EXPECT_EQ(publish(player.get(), {id("b"), art(3)}), head + R"("artworkID":"b","artwork":"AAEC"})");
+  EXPECT_EQ(publish(player.get(), {id("b"), art(0)}), R"({"bundle":"p","playing":true})");  // Empty is none.
+  EXPECT_EQ(publish(player.get(), {id("b"), art(2)}), head + R"("artworkID":"b"})");  // The identity decides.
+  // Without an identifier, the texts joined by bars; an identifier of another kind is none.
+  const auto notText = std::pair(infoKey::artworkIdentifier, entryOf(InfoKind::integer, 5));
+  EXPECT_EQ(publish(player.get(), {title("T|"), art(1), notText}), head + R"("title":"T|","artworkID":"T|||","artwork":"AA=="})");
+  EXPECT_EQ(publish(nullptr, {title("T|"), art(1)}), R"({"bundle":null})");
+  EXPECT_EQ(publish(player.get(), {title("T|"), art(1)}), head + R"("title":"T|","artworkID":"T|||","artwork":"AA=="})");
+  EXPECT_EQ(publish(player.get(), {}), R"({"bundle":null})");
+  EXPECT_EQ(publish(player.get(), {title("T|"), art(1)}), head + R"("title":"T|","artworkID":"T|||","artwork":"AA=="})");
+  // The limit: 4 MiB is sent, under a new identity; a byte more is none.
+  EXPECT_EQ(publish(player.get(), {id("big"), art(4'194'305)}), R"({"bundle":"p","playing":true})");
+  std::string big = publish(player.get(), {id("big"), art(4'194'304)}), text;
+  for (char c : test::base64(test::pattern(4'194'304))) c == '/' ? text += "\\/" : text += c;
+  EXPECT_TRUE(big == head + R"("artworkID":"big","artwork":")" + text + "\"}") << big.substr(0, 80);
 }
 
 TEST(StateRecordTest, NamesTheApplicationThatOwnsThePlayerOrNone) {
-  InfoDictionaryImpl info;
-  info.entries.emplace(infoKey::title, textEntry("T"));
   SelectorResult other;
   other.kind = SelectorResult::Kind::other;
   using Answer = std::optional<SelectorResult>;
@@ -198,43 +197,23 @@ TEST(StateRecordTest, NamesTheApplicationThatOwnsThePlayerOrNone) {
   for (const auto& [bundle, parent, change, expected] : cases) {
     auto lookup = makePlayerLookup(bundle, parent);
     if (change) change(*lookup);
-    registerPlayerLookup(lookup.get());
-    Record record;
-    buildStateRecord(1, &info, record);
     std::string line = std::string(R"({"bundle":)") + expected + (expected[0] == 'n' ? "}" : R"(,"playing":true,"title":"T"})");
-    EXPECT_EQ(jsonText(record), line);
+    EXPECT_EQ(publish(lookup.get(), {{infoKey::title, textEntry("T")}}), line);
   }
-  registerPlayerLookup(nullptr);
 }
 
-TEST(StateRecordTest, TakesArtworkOfOneByteToFourMebibytesAndNumbersOfTheirOwnKind) {
-  const std::pair<std::size_t, bool> sizes[] = {{4'194'304, true}, {4'194'305, false}, {1, true}, {0, false}};
-  for (const auto& [size, taken] : sizes) {
-    TextStore store;
-    InfoDictionaryImpl info;
-    info.entries.emplace("key", entryOf(InfoKind::bytes, 0, false, std::vector<std::uint8_t>(size)));
-    EXPECT_EQ(artworkQualifies(readInfo(&info, "key", store)), taken) << size;
-  }
-  // An integer stays an integer, a boolean a boolean; a date, NaN or infinity is left out.
-  auto lookup = makePlayerLookup(textResult("p"));
-  registerPlayerLookup(lookup.get());
-  InfoDictionaryImpl info;
-  info.entries = {{std::string(infoKey::duration), entryOf(InfoKind::integer, 240)},
-                  {std::string(infoKey::elapsedTime), realEntry(240.0)},
-                  {std::string(infoKey::playbackRate), entryOf(InfoKind::boolean, 0, true)},
-                  {std::string(infoKey::timestamp), realEntry(1.5, InfoKind::date)},
-                  {std::string(infoKey::album), realEntry(2.0, InfoKind::date)},
-                  {std::string(infoKey::title), textEntry("")}};
-  Record record;
-  buildStateRecord(0, &info, record);
-  EXPECT_EQ(jsonText(record), R"({"bundle":"p","playing":false,"duration":240,"elapsed":240,"rate":true,"timestamp":1.5})");
-  info.entries[std::string(infoKey::elapsedTime)] = realEntry(std::numeric_limits<double>::infinity());
-  info.entries[std::string(infoKey::duration)] = realEntry(std::numeric_limits<double>::quiet_NaN());
-  info.entries[std::string(infoKey::timestamp)] = realEntry(std::numeric_limits<double>::quiet_NaN(), InfoKind::date);
-  Record second;
-  buildStateRecord(0, &info, second);
-  EXPECT_EQ(jsonText(second), R"({"bundle":"p","playing":false,"rate":true})");
-  registerPlayerLookup(nullptr);
+TEST(StateRecordTest, KeepsEachNumbersKindAndLeavesOutWhatIsNotAFiniteNumber) {
+  auto player = makePlayerLookup(textResult("p"));
+  constexpr double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
+  EXPECT_EQ(publish(player.get(), {{infoKey::duration, entryOf(InfoKind::integer, 240)}, {infoKey::elapsedTime, realEntry(240.0)},
+                                   {infoKey::playbackRate, entryOf(InfoKind::boolean, 0, true)},
+                                   {infoKey::timestamp, realEntry(1.5, InfoKind::date)},
+                                   {infoKey::album, realEntry(2.0, InfoKind::date)}, {infoKey::title, textEntry("")}}),
+            R"({"bundle":"p","playing":true,"duration":240,"elapsed":240,"rate":true,"timestamp":1.5})");
+  EXPECT_EQ(publish(player.get(), {{infoKey::duration, realEntry(nan)}, {infoKey::elapsedTime, realEntry(inf)},
+                                   {infoKey::playbackRate, realEntry(-inf)}, {infoKey::timestamp, realEntry(nan, InfoKind::date)},
+                                   {infoKey::artist, entryOf(InfoKind::integer, 1)}}),
+            R"({"bundle":"p","playing":true})");
 }
 
 }  // namespace

@@ -31,14 +31,10 @@ std::string readValue(const std::string& value) {
   const InfoEntry& entry = scenario.steps.at(0).state.info->entries.at("k");
   std::array<char, 40> real{};
   std::to_chars(real.data(), real.data() + real.size(), entry.real);
-  switch (entry.kind) {
-    case InfoKind::integer: return "integer " + std::to_string(entry.integer);
-    case InfoKind::real: return "real " + std::string(real.data());
-    case InfoKind::date: return "date " + std::string(real.data());
-    case InfoKind::bytes: return "bytes " + std::string(entry.bytes.begin(), entry.bytes.end());
-    case InfoKind::other: return "other";
-    default: return "another kind";
-  }
+  const char* kinds[] = {"absent", "string", "integer", "real", "boolean", "date", "bytes", "other"};
+  std::string shown = entry.kind == InfoKind::integer ? std::to_string(entry.integer)
+                      : entry.kind == InfoKind::bytes ? std::string(entry.bytes.begin(), entry.bytes.end()) : real.data();
+  return kinds[int(entry.kind)] + (entry.kind == InfoKind::other ? "" : " " + shown);
 }
 
 TEST(ScenarioReaderTest, ReadsTypedValues) {
@@ -62,34 +58,23 @@ TEST(ScenarioReaderTest, ReadsTypedValues) {
 
 TEST(ScenarioReaderTest, RejectsMalformedLinesNamingTheLine) {
   auto player = [](const std::string& lookup) { return R"({"state": {"player": )" + lookup + "}}"; };
-  // A line, and a part of the message it must give.
+  // A line, and a part of the message it must give: one case for each kind of mistake.
   std::vector<std::pair<std::string, std::string>> cases = {
-      {R"({"sleep": 10)", "not a JSON value"}, {R"({"sleep": 1} {"sleep": 1})", "not a JSON value"},
-      {"{\"post\": \"\xff\"}", "not a JSON value"}, {infoLine("1e999"), "not a JSON value"},
-      {"[]", "exactly one member"}, {R"({"sleep": 1, "post": "x"})", "exactly one member"},
-      {R"({"sleep": 1, "sleep": 2})", "\"sleep\" is repeated"}, {infoLine("1, \"k\": 2"), "\"k\" is repeated"},
-      {R"({"Sleep": 1})", "unknown step \"Sleep\""}, {R"({"sleep": -1})", "\"sleep\" takes whole milliseconds"},
-      {R"({"sleep": 10.0})", "\"sleep\" takes whole"}, {R"({"sleep": 2147483648})", "\"sleep\" takes whole"},
-      {R"({"answers": "Now"})", "\"answers\" takes"}, {R"({"commandDelay": true})", "\"commandDelay\" takes whole"},
-      {R"({"post": ""})", "\"post\" takes the name"}, {R"({"state": null})", "\"state\" takes an object"},
-      {R"({"state": {"volume": 3}})", "no part \"volume\""}, {R"({"state": {"playing": 256}})", "\"playing\" takes"},
-      {R"({"state": {"playing": 1.0}})", "\"playing\" takes"}, {R"({"state": {"info": []}})", "\"info\" takes null"},
-      {player(R"({"path": null, "client": null})"), "\"player\" takes"}, {player(R"({"path": "x"})"), "\"path\" takes"},
-      {player(R"({"client": 1})"), "\"client\" takes"}, {player(R"({"client": {"name": "a"}})"), "selector \"name\""},
-      {player(R"({"client": {"bundleIdentifier": [1]}})"), "\"bundleIdentifier\": an array is not"},
-      {infoLine("null"), "info \"k\": null is not a value"}, {infoLine("[1]"), "info \"k\": an array is not"},
+      {R"({"sleep": 10)", "not a JSON value"}, {"{\"post\": \"\xff\"}", "not a JSON value"},
+      {infoLine("1e999"), "not a JSON value"}, {R"({"sleep": 1, "post": "x"})", "exactly one member"},
+      {R"({"sleep": 1, "sleep": 2})", "\"sleep\" is repeated"}, {R"({"Sleep": 1})", "unknown step \"Sleep\""},
+      {R"({"sleep": 10.0})", "\"sleep\" takes whole milliseconds"}, {R"({"answers": "Now"})", "\"answers\" takes"},
+      {R"({"post": ""})", "\"post\" takes the name"}, {R"({"state": {"volume": 3}})", "no part \"volume\""},
+      {R"({"state": {"playing": 256}})", "\"playing\" takes"}, {player(R"({"path": "x"})"), "\"path\" takes"},
+      {player(R"({"client": {"name": "a"}})"), "selector \"name\""}, {infoLine("null"), "info \"k\": null is not a value"},
       {infoLine(R"({"real": 1, "date": 2})"), "a typed value is an object of one member"},
       {infoLine(R"({"integer": 1})"), "unknown typed value \"integer\""},
-      {infoLine(R"({"real": "NaN"})"), "\"real\" takes a number"}, {infoLine(R"({"date": true})"), "\"date\" takes"},
-      {infoLine(R"({"bytes": -1})"), "\"bytes\" takes a count"}, {infoLine(R"({"bytes": 1.5})"), "\"bytes\" takes"},
-      {infoLine(R"({"bytes": 67108865})"), "\"bytes\" takes a count"}, {infoLine(R"({"other": 1})"), "\"other\" takes"},
+      {infoLine(R"({"bytes": 67108865})"), "\"bytes\" takes a count"},
       {infoLine(R"({"file": "/nonexistent/cover.jpg"})"), "\"file\" takes the path of a readable file"},
-      {infoLine(R"({"file": 1})"), "\"file\" takes"}, {infoLine(R"({"file": "/"})"), "\"file\" takes"},
   };
   // Base64 with a pad missing, misplaced or hiding set bits, whitespace, or the URL-safe digits.
-  for (const char* text : {"abc", "ab=c", "a b=", "TQ=\\n", "TR==", "TWF=", "T===", "TQ==TQ==", "TW-A", "TW_A"}) {
+  for (const char* text : {"abc", "ab=c", "a b=", "TR==", "TWF=", "TQ==TQ==", "TW-A", "TW_A"})
     cases.push_back({infoLine(base64(text)), "\"base64\" takes"});
-  }
   for (const auto& [line, problem] : cases) {
     // Two good lines and a blank one first, so that the number counts every line.
     Scenario scenario = readScenario("{\"sleep\": 1}\n\n" + line + "\n{\"sleep\": 2}\n", "bad.jsonl");
