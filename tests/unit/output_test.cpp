@@ -162,5 +162,23 @@ TEST(WriteLineTest, LinesFromSeveralThreadsNeverInterleave) {
   EXPECT_EQ(next, std::vector<int>(threads, lineCount / threads));
 }
 
+TEST(WriteLineTest, HoldsTheStandardOutputLockUntilTheLineIsWhole) {
+  // The exit takes the same lock, so it can never end the process in mid-line.
+  const std::vector<std::uint8_t> art(1 << 20);
+  Record record;
+  record.set("artwork", Base64Text{art});
+  StdoutPipe out;
+  std::thread writer([&] { writeLine(record); });
+  pollfd started{out.ends[0], POLLIN, 0};  // The pipe fills, and nobody reads it yet.
+  ASSERT_EQ(poll(&started, 1, 10000), 1);
+  const bool free = ftrylockfile(stdout) == 0;
+  if (free) funlockfile(stdout);
+  std::future<std::string> text = std::async(std::launch::async, [&out] { return out.read(true); });
+  writer.join();
+  out.restore();
+  EXPECT_FALSE(free) << "the lock was free in mid-line";
+  EXPECT_EQ(text.get(), jsonText(record).value_or("") + "\n");
+}
+
 }  // namespace
 }  // namespace kel
