@@ -14,7 +14,7 @@
 #include "bench_support.h"
 #include "commands/read_commands.h"
 #include "entry/entry.h"
-#include "service/service.h"
+#include "platform/linux/linux_platform.h"
 
 namespace kel::bench {
 namespace {
@@ -47,8 +47,8 @@ void countingSetElapsedTime(double) { noteCommand(); }
 int startReader() {
   static const int writeEnd = [] {
     queue = createQueue("com.kel.bench");
-    sendCommand = reinterpret_cast<void*>(&countingSendCommand);
-    setElapsedTime = reinterpret_cast<void*>(&countingSetElapsedTime);
+    serviceEntries.sendCommand = &countingSendCommand;
+    serviceEntries.setElapsedTime = &countingSetElapsedTime;
     int ends[2];
     if (pipe(ends) != 0) return -1;
     dup2(ends[0], STDIN_FILENO);

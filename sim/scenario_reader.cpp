@@ -35,7 +35,11 @@ std::optional<std::int64_t> integerOf(const Json& json) {
 std::string readMilliseconds(const Json& json, std::string_view step, std::chrono::milliseconds& duration) {
   auto value = integerOf(json);
   if (!value || *value < 0 || *value > maxMilliseconds) {
-    return "\"" + std::string(step) + "\" takes whole milliseconds from 0 to " + std::to_string(maxMilliseconds);
+    // Appended, not prepended: g++ 12 at -O3 takes `"..." + std::string` for an
+    // overlapping copy (-Wrestrict, its bug 105329).
+    std::string message(1, '"');
+    message.append(step).append("\" takes whole milliseconds from 0 to ").append(std::to_string(maxMilliseconds));
+    return message;
   }
   duration = std::chrono::milliseconds(*value);
   return {};

@@ -51,10 +51,10 @@ void handleCommand(std::string_view line) {
     case Command::Kind::none:
       break;
     case Command::Kind::send:
-      callSendCommand(sendCommand, command.code);
+      callSendCommand(command.code);
       break;
     case Command::Kind::seek:
-      callSetElapsedTime(setElapsedTime, command.seconds);
+      callSetElapsedTime(command.seconds);
       break;
     case Command::Kind::refresh:
       scheduleUpdate();

@@ -46,8 +46,7 @@ namespace {
   if (entered.test_and_set()) {
     blockForever();
   }
-  void* registerEntry = bindService();
-  if (registerEntry == nullptr) {
+  if (!bindService()) {
     Record unavailable;
     unavailable.set("error", std::string_view("unavailable"));
     writeLine(unavailable);
@@ -60,7 +59,7 @@ namespace {
   // The reader starts only after registering, so until then this watch alone sees
   // the input end: a registration that blocks must not keep the process.
   watchForHangUp();
-  callRegister(registerEntry, queue);
+  callRegister(queue);
   readCommands();
   scheduleUpdate();
   // The reader waits for this before it finishes at the end of input, so that input

@@ -1,7 +1,7 @@
 #pragma once
-// Calling the now-playing service's entry points, each resolved by name into an
-// untyped pointer. Their signatures are the platform's (blocks on macOS, a function
-// and a context on Linux), so only the edge knows how to call them.
+// Resolving and calling the now-playing service's entry points. Their signatures are
+// the platform's (blocks on macOS, a function and a context on Linux), so each edge
+// types them where it resolves them, and only the edge calls them.
 
 #include <cstdint>
 #include <functional>
@@ -18,18 +18,23 @@ namespace kel {
 // configurable.
 std::string servicePath();
 
-void callRegister(void* entry, Queue queue);
+// The start-up thread, before any other thread of ours exists. Opens the service
+// and resolves its entry points; false when the library or any entry point is
+// missing.
+bool bindService();
+
+void callRegister(Queue queue);
 
 // The callback runs once, on queue, with the playing byte (non-zero: playing).
-void callGetIsPlaying(void* entry, Queue queue, std::function<void(std::uint8_t)> callback);
+void callGetIsPlaying(Queue queue, std::function<void(std::uint8_t)> callback);
 
 // The callback runs once, on queue, with the info dictionary, which may be null and
 // is valid while the callback runs.
-void callGetNowPlayingInfo(void* entry, Queue queue, std::function<void(InfoDictionary)> callback);
+void callGetNowPlayingInfo(Queue queue, std::function<void(InfoDictionary)> callback);
 
 // Sends a command code with null options; the service's result is ignored.
-void callSendCommand(void* entry, std::int32_t code);
+void callSendCommand(std::int32_t code);
 
-void callSetElapsedTime(void* entry, double seconds);
+void callSetElapsedTime(double seconds);
 
 }  // namespace kel

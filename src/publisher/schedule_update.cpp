@@ -65,8 +65,8 @@ void finishPublication(std::uint64_t publication) {
 // Runs on queue. The two queries are asked one after the other, each answered on
 // queue; the playing byte travels with the second callback.
 void publishState(std::uint64_t publication) {
-  callGetIsPlaying(getIsPlaying, queue, [publication](std::uint8_t playing) {
-    callGetNowPlayingInfo(getNowPlayingInfo, queue, [publication, playing](InfoDictionary info) {
+  callGetIsPlaying(queue, [publication](std::uint8_t playing) {
+    callGetNowPlayingInfo(queue, [publication, playing](InfoDictionary info) {
       writeStateRecord(playing, info);
       finishPublication(publication);
     });

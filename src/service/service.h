@@ -7,6 +7,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -62,16 +63,9 @@ inline constexpr std::int32_t previousTrack = 5;
 // Artwork of more bytes than this is never sent.
 inline constexpr std::size_t artworkLimit = 4'194'304;
 
-// The entry points, written once during start-up, before any other thread of ours
-// exists, and only read afterwards.
-extern void* getNowPlayingInfo;
-extern void* getIsPlaying;
-extern void* sendCommand;
-extern void* setElapsedTime;
-
-// Opens the service library and resolves the five entry points into the pointers
-// above. Returns the registration entry, or null when the library or any entry
-// point is missing (then the four pointers are unusable).
-void* bindService();
+// Opens the service library at path and resolves the entry points, in the order of
+// entryPointNames; nothing when the library or any entry point is missing. Each
+// platform gives them its own types.
+std::optional<std::array<void*, entryPointNames.size()>> resolveEntryPoints(const char* path);
 
 }  // namespace kel

@@ -92,8 +92,8 @@ void fakeGetInfo(Queue onQueue, service_abi::InfoCallback callback, void* contex
 
 TEST(WhenPublishedTest, WaitsForThePublicationsRequestedBeforeAndNoLaterOnes) {
   queue = createQueue("test.publisher");
-  getIsPlaying = reinterpret_cast<void*>(&fakeIsPlaying);
-  getNowPlayingInfo = reinterpret_cast<void*>(&fakeGetInfo);
+  serviceEntries.getIsPlaying = &fakeIsPlaying;
+  serviceEntries.getNowPlayingInfo = &fakeGetInfo;
   // Requests a publication and waits for its query, the count-th one.
   auto requestQuery = [](std::size_t count) {
     scheduleUpdate();

@@ -23,46 +23,65 @@ using InfoFunction = void (*)(dispatch_queue_t queue, void (^callback)(CFDiction
 using SendCommandFunction = Boolean (*)(int command, CFDictionaryRef options);
 using SetElapsedTimeFunction = void (*)(double seconds);
 
+// Written once during start-up, before any other thread of ours exists.
+RegisterFunction registerEntry;
+InfoFunction infoEntry;
+IsPlayingFunction isPlayingEntry;
+SendCommandFunction sendCommandEntry;
+SetElapsedTimeFunction setElapsedTimeEntry;
+
 }  // namespace
 
+bool bindService() {
+  auto found = resolveEntryPoints(servicePath().c_str());
+  if (!found) return false;
+  auto [registerFound, info, isPlaying, send, seek] = *found;
+  registerEntry = reinterpret_cast<RegisterFunction>(registerFound);
+  infoEntry = reinterpret_cast<InfoFunction>(info);
+  isPlayingEntry = reinterpret_cast<IsPlayingFunction>(isPlaying);
+  sendCommandEntry = reinterpret_cast<SendCommandFunction>(send);
+  setElapsedTimeEntry = reinterpret_cast<SetElapsedTimeFunction>(seek);
+  return true;
+}
+
 // The start-up thread.
-void callRegister(void* entry, Queue queue) {
-  reinterpret_cast<RegisterFunction>(entry)(dispatchQueue(queue));
+void callRegister(Queue queue) {
+  registerEntry(dispatchQueue(queue));
 }
 
 // Runs on queue; the block runs on queue when the service answers. The service
 // gets a block already on the heap, so that nothing depends on its copying it
 // before it returns; our reference goes once the call is made.
-void callGetIsPlaying(void* entry, Queue queue, std::function<void(std::uint8_t)> callback) {
+void callGetIsPlaying(Queue queue, std::function<void(std::uint8_t)> callback) {
   void (^answer)(Boolean) = Block_copy(^(Boolean playing) {
     @autoreleasepool {
       callback(playing);
     }
   });
-  reinterpret_cast<IsPlayingFunction>(entry)(dispatchQueue(queue), answer);
+  isPlayingEntry(dispatchQueue(queue), answer);
   Block_release(answer);
 }
 
 // Runs on queue; the block runs on queue when the service answers, with a
 // dictionary borrowed for the block's run.
-void callGetNowPlayingInfo(void* entry, Queue queue, std::function<void(InfoDictionary)> callback) {
+void callGetNowPlayingInfo(Queue queue, std::function<void(InfoDictionary)> callback) {
   void (^answer)(CFDictionaryRef) = Block_copy(^(CFDictionaryRef info) {
     @autoreleasepool {
       callback(reinterpret_cast<InfoDictionary>(info));
     }
   });
-  reinterpret_cast<InfoFunction>(entry)(dispatchQueue(queue), answer);
+  infoEntry(dispatchQueue(queue), answer);
   Block_release(answer);
 }
 
 // Runs on queue.
-void callSendCommand(void* entry, std::int32_t code) {
-  reinterpret_cast<SendCommandFunction>(entry)(code, nullptr);
+void callSendCommand(std::int32_t code) {
+  sendCommandEntry(code, nullptr);
 }
 
 // Runs on queue.
-void callSetElapsedTime(void* entry, double seconds) {
-  reinterpret_cast<SetElapsedTimeFunction>(entry)(seconds);
+void callSetElapsedTime(double seconds) {
+  setElapsedTimeEntry(seconds);
 }
 
 }  // namespace kel

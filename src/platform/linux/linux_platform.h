@@ -22,13 +22,14 @@ namespace kel {
 // Any thread. Calls every observer of name, synchronously, on this thread.
 void postNotification(std::string_view name);
 
-// One value of an info dictionary; the member that belongs to kind holds it.
+// One value of an info dictionary; the member that belongs to kind holds it. It
+// owns what an InfoValue only borrows.
 struct InfoEntry {
   InfoKind kind = InfoKind::other;
-  std::string text;
   std::int64_t integer = 0;
   double real = 0;
   bool boolean = false;
+  std::string text;
   std::vector<std::uint8_t> bytes;
   // When set, the bytes instead, shared with whoever else holds them.
   std::shared_ptr<const std::vector<std::uint8_t>> sharedBytes;
@@ -130,5 +131,16 @@ using GetNowPlayingInfoEntry = void(Queue queue, InfoCallback callback, void* co
 using SendCommandEntry = bool(std::int32_t code, const void* options);
 using SetElapsedTimeEntry = void(double seconds);
 }  // namespace service_abi
+
+// The entry points as bindService resolved them, written once during start-up and
+// only read afterwards; tests put their own in place.
+struct ServiceEntries {
+  service_abi::RegisterEntry* registerForNotifications = nullptr;
+  service_abi::GetNowPlayingInfoEntry* getNowPlayingInfo = nullptr;
+  service_abi::GetIsPlayingEntry* getIsPlaying = nullptr;
+  service_abi::SendCommandEntry* sendCommand = nullptr;
+  service_abi::SetElapsedTimeEntry* setElapsedTime = nullptr;
+};
+extern ServiceEntries serviceEntries;
 
 }  // namespace kel

@@ -1,13 +1,12 @@
 #include "platform/run_loop.h"
 
-#include <unistd.h>
+#include "platform/io.h"
 
 namespace kel {
 
-// The Linux run loop has no sources of its own: it blocks for good, without
-// waking. pause() returns only after a signal handler ran.
+// The Linux run loop has no sources of its own: it blocks for good, without waking.
 void runLoop() {
-  for (;;) pause();
+  blockForever();
 }
 
 }  // namespace kel

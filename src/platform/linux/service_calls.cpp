@@ -24,37 +24,50 @@ std::string servicePath() {
   return folder + "/" + std::string(linuxServiceFile);
 }
 
-void callRegister(void* entry, Queue queue) {
-  reinterpret_cast<service_abi::RegisterEntry*>(entry)(queue);
+ServiceEntries serviceEntries;
+
+bool bindService() {
+  auto found = resolveEntryPoints(servicePath().c_str());
+  if (!found) return false;
+  auto [registerEntry, info, isPlaying, send, seek] = *found;
+  serviceEntries = {reinterpret_cast<service_abi::RegisterEntry*>(registerEntry),
+                    reinterpret_cast<service_abi::GetNowPlayingInfoEntry*>(info),
+                    reinterpret_cast<service_abi::GetIsPlayingEntry*>(isPlaying),
+                    reinterpret_cast<service_abi::SendCommandEntry*>(send),
+                    reinterpret_cast<service_abi::SetElapsedTimeEntry*>(seek)};
+  return true;
 }
 
-void callGetIsPlaying(void* entry, Queue queue, std::function<void(std::uint8_t)> callback) {
+void callRegister(Queue queue) {
+  serviceEntries.registerForNotifications(queue);
+}
+
+void callGetIsPlaying(Queue queue, std::function<void(std::uint8_t)> callback) {
   using Callback = std::function<void(std::uint8_t)>;
   // Runs on queue. The service calls it once; a query never answered keeps its context.
   auto answer = [](void* context, std::uint8_t playing) {
     std::unique_ptr<Callback> owned(static_cast<Callback*>(context));
     (*owned)(playing);
   };
-  reinterpret_cast<service_abi::GetIsPlayingEntry*>(entry)(queue, answer, new Callback(std::move(callback)));
+  serviceEntries.getIsPlaying(queue, answer, new Callback(std::move(callback)));
 }
 
-void callGetNowPlayingInfo(void* entry, Queue queue, std::function<void(InfoDictionary)> callback) {
+void callGetNowPlayingInfo(Queue queue, std::function<void(InfoDictionary)> callback) {
   using Callback = std::function<void(InfoDictionary)>;
   // Runs on queue. The service calls it once; a query never answered keeps its context.
   auto answer = [](void* context, InfoDictionary info) {
     std::unique_ptr<Callback> owned(static_cast<Callback*>(context));
     (*owned)(info);
   };
-  reinterpret_cast<service_abi::GetNowPlayingInfoEntry*>(entry)(queue, answer,
-                                                                new Callback(std::move(callback)));
+  serviceEntries.getNowPlayingInfo(queue, answer, new Callback(std::move(callback)));
 }
 
-void callSendCommand(void* entry, std::int32_t code) {
-  reinterpret_cast<service_abi::SendCommandEntry*>(entry)(code, nullptr);
+void callSendCommand(std::int32_t code) {
+  serviceEntries.sendCommand(code, nullptr);
 }
 
-void callSetElapsedTime(void* entry, double seconds) {
-  reinterpret_cast<service_abi::SetElapsedTimeEntry*>(entry)(seconds);
+void callSetElapsedTime(double seconds) {
+  serviceEntries.setElapsedTime(seconds);
 }
 
 }  // namespace kel
