@@ -1,5 +1,5 @@
-// Record assembly from any answers to the player lookup and any info dictionary, over
-// up to four publications. Each gives one line holding one JSON object; the artwork
+// Record assembly from any info dictionary, with a player or none, over up to four
+// publications (the unit tests table the player lookup's answers). Each gives one line holding one JSON object; the artwork
 // goes out as the dictionary's bytes, of 1 byte to 4 MiB, once per identity, and again
 // after a no-player record.
 
@@ -22,49 +22,50 @@ constexpr std::array<std::string_view, 11> keys = {infoKey::title, infoKey::arti
     infoKey::elapsedTime, infoKey::playbackRate, infoKey::timestamp, infoKey::artworkData, infoKey::artworkIdentifier,
     infoKey::artworkMIMEType, "kMRMediaRemoteNowPlayingInfoGenre"};
 
-// One publication's answers.
+// One publication's answers: a player or none, and the dictionary or none.
 struct Publication {
-  bool registered = false, hasInfo = false;
-  ObjectImpl request, path, client;
+  std::unique_ptr<PlayerLookupObjects> player;
   std::uint8_t playing = 0;
+  bool hasInfo = false;
   InfoDictionaryImpl info;
 };
 
-// Whether object responds to selector, and with what: nil, target, a string or another kind.
-void answer(FuzzedDataProvider& input, ObjectImpl& object, const char* selector, Object target) {
-  if (!input.ConsumeBool()) return;
-  SelectorResult& result = object.selectors[selector];
-  result.kind = static_cast<SelectorResult::Kind>(input.ConsumeIntegralInRange(0, 3));
-  if (result.kind == SelectorResult::Kind::object) result.object = target;
-  if (result.kind == SelectorResult::Kind::string) result.text = input.ConsumeRandomLengthString();
-}
-
-InfoEntry entryFrom(FuzzedDataProvider& input) {
+// Mostly of the kind each key holds, so that the rules about them come into play;
+// identities from a few, so that they repeat; artwork sizes at the limit by name.
+InfoEntry entryFrom(FuzzedDataProvider& input, std::string_view key) {
   InfoEntry entry;
-  entry.kind = static_cast<InfoKind>(input.ConsumeIntegralInRange(0, 7));
-  entry.text = input.ConsumeRandomLengthString();
-  entry.integer = input.ConsumeIntegral<std::int64_t>();
-  entry.real = std::bit_cast<double>(input.ConsumeIntegral<std::uint64_t>());
-  entry.boolean = input.ConsumeBool();
-  // Artwork sizes at the limit are named rather than spelt out.
-  constexpr std::size_t sizes[] = {0, 1, artworkLimit, artworkLimit + 1};
-  std::size_t size = input.ConsumeIntegralInRange<std::size_t>(0, 4);
-  if (size < 4) entry.bytes.assign(sizes[size], std::uint8_t(size));
-  else entry.bytes = input.ConsumeBytes<std::uint8_t>(input.ConsumeIntegral<std::uint16_t>());
+  entry.kind = key == infoKey::artworkData ? InfoKind::bytes : key == infoKey::timestamp ? InfoKind::date : InfoKind::string;
+  if (key == infoKey::duration || key == infoKey::elapsedTime || key == infoKey::playbackRate) entry.kind = InfoKind::real;
+  if (input.ConsumeIntegralInRange(0, 3) == 0) entry.kind = static_cast<InfoKind>(input.ConsumeIntegralInRange(0, 7));
+  constexpr std::size_t sizes[] = {1, artworkLimit, artworkLimit + 1};
+  switch (entry.kind) {
+    case InfoKind::string:
+      entry.text = key == infoKey::artworkIdentifier ? input.PickValueInArray({"a", "b", ""}) : input.ConsumeRandomLengthString(40);
+      break;
+    case InfoKind::integer: entry.integer = input.ConsumeIntegral<std::int64_t>(); break;
+    case InfoKind::real:
+    case InfoKind::date: entry.real = std::bit_cast<double>(input.ConsumeIntegral<std::uint64_t>()); break;
+    case InfoKind::boolean: entry.boolean = input.ConsumeBool(); break;
+    case InfoKind::bytes: {
+      std::size_t size = input.ConsumeIntegralInRange<std::size_t>(0, 3);
+      if (size < 3) entry.bytes.assign(sizes[size], std::uint8_t(size));
+      else entry.bytes = input.ConsumeBytes<std::uint8_t>(input.ConsumeIntegralInRange(0, 300));
+      break;
+    }
+    default: break;
+  }
   return entry;
 }
 
 std::unique_ptr<Publication> publicationFrom(FuzzedDataProvider& input) {
   auto made = std::make_unique<Publication>();
-  made->registered = input.ConsumeBool();
-  answer(input, made->request, "localNowPlayingPlayerPath", &made->path);
-  answer(input, made->path, "client", &made->client);
-  answer(input, made->client, "parentApplicationBundleIdentifier", &made->client);
-  answer(input, made->client, "bundleIdentifier", &made->client);
+  if (input.ConsumeIntegralInRange(0, 3) != 0) made->player = makePlayerLookup(textResult("com.example.player"));
   made->playing = input.ConsumeIntegral<std::uint8_t>();
-  made->hasInfo = input.ConsumeBool();
-  for (int i = input.ConsumeIntegralInRange(0, 15); i > 0; --i)
-    made->info.entries.insert_or_assign(std::string(input.PickValueInArray(keys)), entryFrom(input));
+  made->hasInfo = input.ConsumeIntegralInRange(0, 7) != 0;
+  for (int i = input.ConsumeIntegralInRange(0, 12); i > 0; --i) {
+    std::string_view key = input.PickValueInArray(keys);
+    made->info.entries.insert_or_assign(std::string(key), entryFrom(input, key));
+  }
   return made;
 }
 
@@ -86,7 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (int turn = 0; turn < 4 && (turn == 0 || input.remaining_bytes() > 0); ++turn) {
     if (publications.empty() || !input.ConsumeBool()) publications.push_back(publicationFrom(input));
     const Publication& publication = *publications.back();
-    registerClass("MRNowPlayingRequest", publication.registered ? &publication.request : nullptr);
+    registerPlayerLookup(publication.player.get());
     Record record;
     buildStateRecord(publication.playing, publication.hasInfo ? &publication.info : nullptr, record);
     recordArtworkSent(record);  // As writeStateRecord does once the line is written whole.
@@ -113,7 +114,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(std::get<Base64Text>(*sent).bytes.data() == art->second.bytes.data(), "the dictionary's own bytes");
     lastSent = text(record, "artworkID");
   }
-  // The registry keeps what it is given; these objects go with the input.
-  registerClass("MRNowPlayingRequest", nullptr);
+  registerPlayerLookup(nullptr);  // The registry keeps what it is given; these objects go with the input.
   return 0;
 }
