@@ -3,10 +3,12 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <random>
 #include <thread>
+#include <tuple>
 
 #include "commands/handle_command.h"
 #include "commands/line_reader.h"

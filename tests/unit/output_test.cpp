@@ -2,6 +2,8 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <future>
 #include <limits>
 #include <map>

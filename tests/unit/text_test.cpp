@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "support.h"
 #include "text/text_store.h"
 #include "text/utf8.h"
