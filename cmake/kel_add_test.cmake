@@ -23,18 +23,19 @@ else()
 endif()
 
 # kel_add_unit_test(name SOURCES ... [LIBS ...])
-# One GoogleTest executable, registered with CTest under the label "unit".
+# One GoogleTest executable; each of its cases is a CTest entry labelled "unit",
+# listed when ctest runs, so that a cross build compiles the tests without running
+# them, and an emulated one lists them through its emulator.
+include(GoogleTest)
 function(kel_add_unit_test name)
   cmake_parse_arguments(arg "" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${arg_SOURCES})
   kel_warnings(${name})
-  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/src)
-  target_link_libraries(${name} PRIVATE ${arg_LIBS} GTest::gtest GTest::gtest_main)
+  target_link_libraries(${name} PRIVATE ${arg_LIBS} keltestsupport)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/tests)
-  add_test(NAME ${name} COMMAND ${name})
   math(EXPR timeout "120 * ${kel_test_timeout_factor}")
-  set_tests_properties(${name} PROPERTIES LABELS unit TIMEOUT ${timeout}
-    ENVIRONMENT "KEL_TEST_OUTPUT=${PROJECT_BINARY_DIR}/test-output;${kel_sanitizer_environment}")
+  # The sanitizers' options are built into the executable (tests/unit/support.cpp).
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 PROPERTIES LABELS unit TIMEOUT ${timeout})
 endfunction()
 
 # kel_add_process_test(file.py)

@@ -1,0 +1,220 @@
+// The core's rules that need the Linux platform's queue, notifications and info
+// dictionaries to build their cases.
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <functional>
+#include <future>
+#include <mutex>
+#include <thread>
+
+#include "entry/entry.h"
+#include "output/json_text.h"
+#include "platform/linux/linux_platform.h"
+#include "platform/notification_center.h"
+#include "publisher/schedule_update.h"
+#include "publisher/state_record.h"
+#include "support.h"
+
+namespace kel {
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(QueueTest, RunsTasksOneAtATimeInSubmissionOrder) {
+  Queue queue = createQueue("test.order");
+  std::vector<int> log;  // Written only by the queue's tasks, which must never overlap.
+  std::atomic<int> running = 0, overlap = 0;
+  std::vector<std::thread> submitters;
+  for (int thread = 0; thread < 4; ++thread) {
+    submitters.emplace_back([&, thread] {
+      for (int i = 0; i < 500; ++i) {
+        submit(queue, [&, entry = thread * 1000 + i] {
+          if (running.fetch_add(1) != 0) overlap++;
+          log.push_back(entry);
+          running.fetch_sub(1);
+        });
+      }
+    });
+  }
+  for (auto& submitter : submitters) submitter.join();
+  test::drain(queue);
+  EXPECT_EQ(overlap.load(), 0);
+  ASSERT_EQ(log.size(), 2000u);
+  std::vector<int> last(4, -1);  // Each thread's own tasks keep their order.
+  for (int entry : log) EXPECT_GT(entry % 1000, std::exchange(last[std::size_t(entry / 1000)], entry % 1000));
+}
+
+TEST(QueueTest, DelayedTasksRunByDueTimeAfterTheTasksAlreadyQueued) {
+  Queue queue = createQueue("test.delayed");
+  std::vector<int> log;
+  std::promise<void> lastRan;
+  const auto start = std::chrono::steady_clock::now();
+  std::chrono::steady_clock::time_point ranAt;
+  submitAfter(queue, 100ms, [&] { log.push_back(3), ranAt = std::chrono::steady_clock::now(), lastRan.set_value(); });
+  submitAfter(queue, 50ms, [&] { log.push_back(2); });
+  submitAfter(queue, 50ms, [&] { log.push_back(21); });  // Same due time: submission order.
+  // A task that blocks past every due time: the delayed ones wait for it, then run in order.
+  submit(queue, [&] { std::this_thread::sleep_until(start + 150ms), log.push_back(1); });
+  ASSERT_EQ(lastRan.get_future().wait_for(10s), std::future_status::ready);
+  EXPECT_EQ(log, (std::vector<int>{1, 2, 21, 3}));
+  EXPECT_GE(ranAt - start, 100ms);
+}
+
+TEST(NotificationCenterTest, ObserversRunOnThePostingThreadForTheirNameOnly) {
+  std::thread::id ranOn;
+  int calls = 0;
+  addObserver("test.first", [&] { ranOn = std::this_thread::get_id(), calls++; });
+  addObserver("test.second", [&] { calls += 100; });
+  std::thread([] { postNotification("test.first"); }).join();
+  EXPECT_EQ(calls, 1);
+  EXPECT_NE(ranOn, std::this_thread::get_id());
+  postNotification("test.none");
+  EXPECT_EQ(calls, 1);
+}
+
+// A service that holds every is-playing query until the test answers it, and answers
+// the info query at once with no information.
+std::mutex mutex;
+std::condition_variable asked;
+std::vector<std::pair<service_abi::IsPlayingCallback, void*>> held;
+
+void fakeIsPlaying(Queue, service_abi::IsPlayingCallback callback, void* context) {
+  std::lock_guard lock(mutex);
+  held.emplace_back(callback, context);
+  asked.notify_all();
+}
+
+void fakeGetInfo(Queue onQueue, service_abi::InfoCallback callback, void* context) {
+  submit(onQueue, [callback, context] { callback(context, nullptr); });
+}
+
+TEST(WhenPublishedTest, WaitsForThePublicationsRequestedBeforeAndNoLaterOnes) {
+  queue = createQueue("test.publisher");
+  serviceEntries.getIsPlaying = &fakeIsPlaying;
+  serviceEntries.getNowPlayingInfo = &fakeGetInfo;
+  // Requests a publication and waits for its query, the count-th one.
+  auto requestQuery = [](std::size_t count) {
+    scheduleUpdate();
+    std::unique_lock lock(mutex);
+    return asked.wait_for(lock, 10s, [&] { return held.size() >= count; });
+  };
+  auto answer = [](std::size_t index) {
+    std::lock_guard lock(mutex);
+    submit(queue, [query = held.at(index)] { query.first(query.second, 1); });
+  };
+  // Calls whenPublished on queue; the future tells whether done ran at once, within the call.
+  auto published = [] {
+    auto done = std::make_shared<std::promise<bool>>();
+    auto inCall = std::make_shared<bool>(true);
+    submit(queue, [=] { whenPublished([=] { done->set_value(*inCall); }), *inCall = false; });
+    return done->get_future();
+  };
+  std::future<bool> idle = published();
+  ASSERT_EQ(idle.wait_for(10s), std::future_status::ready);
+  EXPECT_TRUE(idle.get()) << "with nothing pending, done runs at once";
+  ASSERT_TRUE(requestQuery(1));
+  std::future<bool> first = published();
+  ASSERT_TRUE(requestQuery(2));
+  std::future<bool> second = published();
+  answer(0);
+  ASSERT_EQ(first.wait_for(10s), std::future_status::ready);
+  EXPECT_FALSE(first.get()) << "an unanswered query keeps its publication pending";
+  // The later publication is still unanswered; only the second caller waits for it.
+  test::drain(queue);
+  EXPECT_EQ(second.wait_for(0s), std::future_status::timeout);
+  answer(1);
+  ASSERT_EQ(second.wait_for(10s), std::future_status::ready);
+}
+
+InfoEntry entryOf(InfoKind kind, std::int64_t integer, bool boolean = false, std::vector<std::uint8_t> bytes = {}) {
+  InfoEntry made;
+  made.kind = kind, made.integer = integer, made.boolean = boolean, made.bytes = std::move(bytes);
+  return made;
+}
+
+using Entries = std::vector<std::pair<std::string_view, InfoEntry>>;
+
+// The line a publication with a player found through lookup (none for no player) and
+// a dictionary of entries writes; the artwork counts as sent when written is set, as
+// once writeLine reports the line written.
+std::string publish(const PlayerLookupObjects* lookup, const Entries& entries, bool written = true) {
+  registerPlayerLookup(lookup);
+  InfoDictionaryImpl info;
+  for (const auto& [key, value] : entries) info.entries.insert_or_assign(std::string(key), value);
+  Record record;
+  buildStateRecord(1, &info, record);
+  if (written) recordArtworkSent(record);
+  registerPlayerLookup(nullptr);
+  return jsonText(record).value_or("no text");
+}
+
+TEST(StateRecordTest, SendsArtworkOf1ByteTo4MebibytesOncePerIdentityAndAgainAfterANoPlayerRecord) {
+  auto art = [](std::size_t size) { return std::pair(infoKey::artworkData, entryOf(InfoKind::bytes, 0, false, test::pattern(size))); };
+  auto id = [](std::string text) { return std::pair(infoKey::artworkIdentifier, textEntry(std::move(text))); };
+  auto title = [](std::string text) { return std::pair(infoKey::title, textEntry(std::move(text))); };
+  const auto mime = std::pair(infoKey::artworkMIMEType, textEntry("image/png"));
+  const auto player = makePlayerLookup(textResult("p"));
+  const std::string head = R"({"bundle":"p","playing":true,)";
+  lastArtworkID.reset();
+  EXPECT_EQ(publish(player.get(), {title("T"), id("a"), art(3), mime}),
+            head + R"("title":"T","artworkID":"a","artwork":"AAEC","artworkMIME":"image\/png"})");
+  EXPECT_EQ(publish(player.get(), {title("U"), id("a"), art(3), mime}), head + R"("title":"U","artworkID":"a"})");
+  EXPECT_EQ(publish(player.get(), {id("b"), art(3)}, false), head + R"("artworkID":"b","artwork":"AAEC"})");  // Never left.
+  EXPECT_EQ(publish(player.get(), {id("b"), art(3)}), head + R"("artworkID":"b","artwork":"AAEC"})");
+  EXPECT_EQ(publish(player.get(), {id("b"), art(0)}), R"({"bundle":"p","playing":true})");  // Empty is none.
+  EXPECT_EQ(publish(player.get(), {id("b"), art(2)}), head + R"("artworkID":"b"})");  // The identity decides.
+  // Without an identifier, the texts joined by bars; an identifier of another kind is none.
+  const auto notText = std::pair(infoKey::artworkIdentifier, entryOf(InfoKind::integer, 5));
+  EXPECT_EQ(publish(player.get(), {title("T|"), art(1), notText}), head + R"("title":"T|","artworkID":"T|||","artwork":"AA=="})");
+  EXPECT_EQ(publish(nullptr, {title("T|"), art(1)}), R"({"bundle":null})");
+  EXPECT_EQ(publish(player.get(), {title("T|"), art(1)}), head + R"("title":"T|","artworkID":"T|||","artwork":"AA=="})");
+  EXPECT_EQ(publish(player.get(), {}), R"({"bundle":null})");
+  EXPECT_EQ(publish(player.get(), {title("T|"), art(1)}), head + R"("title":"T|","artworkID":"T|||","artwork":"AA=="})");
+  // The limit: 4 MiB is sent, under a new identity; a byte more is none.
+  EXPECT_EQ(publish(player.get(), {id("big"), art(4'194'305)}), R"({"bundle":"p","playing":true})");
+  std::string big = publish(player.get(), {id("big"), art(4'194'304)}), text;
+  for (char c : test::base64(test::pattern(4'194'304))) c == '/' ? text += "\\/" : text += c;
+  EXPECT_TRUE(big == head + R"("artworkID":"big","artwork":")" + text + "\"}") << big.substr(0, 80);
+}
+
+TEST(StateRecordTest, NamesTheApplicationThatOwnsThePlayerOrNone) {
+  SelectorResult other;
+  other.kind = SelectorResult::Kind::other;
+  using Answer = std::optional<SelectorResult>;
+  // The client's bundleIdentifier and parentApplicationBundleIdentifier, a change to
+  // the lookup's objects, and the bundle.
+  const std::tuple<Answer, Answer, std::function<void(PlayerLookupObjects&)>, const char*> cases[] = {
+      {textResult("b"), {}, {}, "\"b\""},
+      {textResult("b"), textResult("parent"), {}, "\"parent\""},  // A helper names its application.
+      {textResult("b"), textResult(""), {}, "\"b\""},
+      {textResult(""), {}, {}, "null"}, {SelectorResult{}, {}, {}, "null"}, {other, {}, {}, "null"}, {{}, {}, {}, "null"},
+      {textResult("b"), {}, [](PlayerLookupObjects& o) { o.request.selectors.begin()->second = SelectorResult{}; }, "null"},
+      {textResult("b"), {}, [](PlayerLookupObjects& o) { o.path.selectors.begin()->second = textResult("x"); }, "null"},
+      {textResult("b"), {}, [](PlayerLookupObjects& o) { o.request.selectors.clear(); }, "null"},
+  };
+  for (const auto& [bundle, parent, change, expected] : cases) {
+    auto lookup = makePlayerLookup(bundle, parent);
+    if (change) change(*lookup);
+    std::string line = std::string(R"({"bundle":)") + expected + (expected[0] == 'n' ? "}" : R"(,"playing":true,"title":"T"})");
+    EXPECT_EQ(publish(lookup.get(), {{infoKey::title, textEntry("T")}}), line);
+  }
+}
+
+TEST(StateRecordTest, KeepsEachNumbersKindAndLeavesOutWhatIsNotAFiniteNumber) {
+  auto player = makePlayerLookup(textResult("p"));
+  constexpr double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
+  EXPECT_EQ(publish(player.get(), {{infoKey::duration, entryOf(InfoKind::integer, 240)}, {infoKey::elapsedTime, realEntry(240.0)},
+                                   {infoKey::playbackRate, entryOf(InfoKind::boolean, 0, true)},
+                                   {infoKey::timestamp, realEntry(1.5, InfoKind::date)},
+                                   {infoKey::album, realEntry(2.0, InfoKind::date)}, {infoKey::title, textEntry("")}}),
+            R"({"bundle":"p","playing":true,"duration":240,"elapsed":240,"rate":true,"timestamp":1.5})");
+  EXPECT_EQ(publish(player.get(), {{infoKey::duration, realEntry(nan)}, {infoKey::elapsedTime, realEntry(inf)},
+                                   {infoKey::playbackRate, realEntry(-inf)}, {infoKey::timestamp, realEntry(nan, InfoKind::date)},
+                                   {infoKey::artist, entryOf(InfoKind::integer, 1)}}),
+            R"({"bundle":"p","playing":true})");
+}
+
+}  // namespace
+}  // namespace kel
