@@ -1,7 +1,10 @@
-// The MPRIS service's decoding of cover art URLs, and its choice of player. The process
-// tests show which URLs and files give artwork.
+// The MPRIS service's reading of cover art URLs, and its choice of player.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
 
 #include "mpris/players.h"
 #include "mpris/queries.h"
@@ -26,6 +29,37 @@ TEST(MprisArtworkTest, DecodesPercentEscapesAndBase64InEveryFormDataUrlsUse) {
   }
   for (const char* text : {"@@@@", "QUJD*", "QQ==QQ==", "Q", "QUJDR", "QUJD=A"})
     EXPECT_EQ(decodeBase64(text, Base64Form::lenient), std::nullopt) << text;
+}
+
+Bytes bytesOf(std::string_view text) {
+  return Bytes(text.begin(), text.end());
+}
+
+TEST(MprisArtworkTest, ReadsDataUrlsAndLocalRegularFilesUpToTheLimit) {
+  char folder[] = "/tmp/kel-artwork-XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  std::string path = std::string(folder) + "/a b 100%.png";
+  Bytes cover = bytesOf("\x89PNG\r\n\x1a\n and the rest");
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  std::fwrite(cover.data(), 1, cover.size(), file);
+  std::fclose(file);
+  std::string url = std::string("file://") + folder + "/a%20b%20100%25.png";
+  const std::pair<std::string, std::optional<Bytes>> cases[] = {
+      {url, cover}, {"FILE://localhost" + url.substr(7), cover}, {url + "?size=big#top", cover},
+      {"file://elsewhere" + url.substr(7), std::nullopt}, {"file:" + url.substr(7), std::nullopt},
+      {std::string("file://") + folder, std::nullopt}, {"file:///dev/zero", std::nullopt},
+      {"data:;base64,QU%4aD", bytesOf("ABC")}, {"data:,a%20b%ff", bytesOf("a b\xff")}, {"data:,", Bytes{}},
+      {"data:image/png;base64,@@", std::nullopt}, {"data:no comma", std::nullopt},
+      {"http://127.0.0.1/cover.png", std::nullopt}, {"cover.png", std::nullopt}};
+  for (const auto& [text, bytes] : cases) EXPECT_EQ(fetchArtwork(text), bytes) << text;
+  EXPECT_EQ(fetchArtwork(url, 5), Bytes(cover.begin(), cover.begin() + 5));
+  EXPECT_EQ(artworkMIME(cover), "image/png");
+  for (const char* bytes : {"\xff\xd8\xff", "GIF89a", "RIFF\x04\x01\x01\x01WEBP"})
+    EXPECT_NE(artworkMIME(bytesOf(bytes)), "") << bytes;
+  for (const char* bytes : {"\x89PNG\r\n\x1a", "\xff\xd8", "GIF88a", "RIFF\x04\x01\x01\x01WAVE", "<svg/>"})
+    EXPECT_EQ(artworkMIME(bytesOf(bytes)), "") << bytes;
+  std::remove(path.c_str());
+  rmdir(folder);
 }
 
 TEST(MprisPlayerTest, NamesItsPlayersFromTheBusNamesOrTheDesktopEntry) {
