@@ -1,11 +1,7 @@
-"""Runs the hosts as a host program would, reads back what they print, and holds
-every helper the process tests share.
-
-Every line a host writes is checked on the way: it ends with exactly one line
-feed, parses as one JSON object, and is a valid record by docs/record.schema.json.
-The schema is checked by this file run as a program under Debian's Python, which
-has python3-jsonschema, whichever Python runs the tests.
-"""
+"""Runs the hosts as a host program would, and holds every helper the process tests
+share. Each line a host writes must end with one line feed, parse as one JSON object
+and be valid by docs/record.schema.json, which this file, run as a program under
+Debian's Python (it has python3-jsonschema), checks."""
 
 import atexit
 import fcntl
@@ -41,6 +37,9 @@ DURATION, ELAPSED, RATE = KEY_PREFIX + "Duration", KEY_PREFIX + "ElapsedTime", K
 TIMESTAMP = KEY_PREFIX + "Timestamp"
 DATA, IDENTIFIER, MIME = KEY_PREFIX + "ArtworkData", KEY_PREFIX + "ArtworkIdentifier", KEY_PREFIX + "ArtworkMIMEType"
 PLAY, PAUSE, TOGGLE, NEXT, PREVIOUS = 0, 1, 2, 4, 5
+ENTRY_POINTS = ["MRMediaRemoteRegisterForNowPlayingNotifications", "MRMediaRemoteGetNowPlayingInfo",
+                "MRMediaRemoteGetNowPlayingApplicationIsPlaying", "MRMediaRemoteSendCommand",
+                "MRMediaRemoteSetElapsedTime"]
 ARTWORK_LIMIT = 4194304
 CLIENT = {"client": {"bundleIdentifier": "com.example.player"}}
 UNAVAILABLE = b'{"error":"unavailable"}\n'
@@ -121,33 +120,21 @@ def check_records(lines):
     return None if answer == b"ok\n" else tuple(json.loads(answer))
 
 
-def validate(kinds):
+def validate():
     """The validator's loop: batches of records, one a line, each batch ended by an
     empty line and answered with "ok" or [index, why] for its first invalid record."""
     import jsonschema
     with open(os.path.join(ROOT, "docs", "record.schema.json"), encoding="utf-8") as f:
         schema = json.load(f)
     jsonschema.Draft202012Validator.check_schema(schema)
-    whole = jsonschema.Draft202012Validator(schema)
-    batch = []
+    validator, batch = jsonschema.Draft202012Validator(schema), []
     for line in sys.stdin.buffer:
         if line != b"\n":
             batch.append(line)
             continue
-        answer = "ok"
-        for index, record in enumerate(json.loads(line) for line in batch):
-            if not whole.is_valid(record):
-                # "Not valid under any of the given schemas" says little: why it fails
-                # as the kind it tries to be, told apart as the README tells hosts to.
-                kind = "state" if not isinstance(record, dict) or record.get("bundle", "") is not None else "noPlayer"
-                kind = "unavailable" if isinstance(record, dict) and "error" in record else kind
-                error = jsonschema.exceptions.best_match(jsonschema.Draft202012Validator(
-                    {"$ref": "#/$defs/" + kind, "$defs": schema["$defs"]}).iter_errors(record))
-                where = "/".join(map(str, error.absolute_path)) if error else ""
-                answer = json.dumps([index, "as %s, %s: %s" % (kinds[kind], where or "(the record)",
-                                                                error.message[:300] if error else "not valid")])
-                break
-        print(answer, flush=True)
+        errors = [(i, e) for i, line in enumerate(batch) if (e := jsonschema.exceptions.best_match(
+            validator.iter_errors(json.loads(line))))]
+        print(json.dumps([errors[0][0], errors[0][1].message[:300]]) if errors else "ok", flush=True)
         batch = []
 
 
@@ -323,4 +310,4 @@ def run_sim(steps=None, stdin=b"", close_stdin=True, duration=HANG, **options):
 
 
 if __name__ == "__main__":
-    validate({"unavailable": "an unavailable record", "noPlayer": "a no-player record", "state": "a state record"})
+    validate()

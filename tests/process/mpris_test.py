@@ -4,7 +4,6 @@ MPRIS plugin (playerctl is the independent reference), and with a test double,
 mpris-test-player, for the players that misbehave."""
 
 import base64
-import ctypes
 import json
 import os
 import select
@@ -201,28 +200,6 @@ class MpvTest(unittest.TestCase):
         self.assertEqual(len(one_shot.finish(self)), 1)
         wait_until(lambda: (mpv.view() or {}).get("status") == "Playing", what="mpv to play")
 
-    def test_the_player_that_started_playing_last_is_the_one(self):
-        bus = Bus(self)
-        # playerctld proxies whichever player is active under a name of its own; it
-        # is not a player to choose.
-        started(self, ["playerctld"], bus.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
-        first, second = Mpv(self, bus, 1), Mpv(self, bus, 2)
-        bridge = bus.bridge()
-        bridge.next_record(lambda r: r.get("bundle") == "mpv", "a player at start-up")
-        # Both play; the first pauses and starts again, so it started last.
-        for mpv, command, number in ((first, False, 0), (second, False, 1), (first, True, None), (first, False, 0),
-                                     (first, "quit", 1), (second, "quit", None)):
-            mpv.command(*(["quit"] if command == "quit" else ["set_property", "pause", command]))
-            if number is not None:
-                bridge.next_record(lambda r: r.get("title") == TRACKS[number][0] and r["playing"], "track %d" % number)
-            elif command is True:
-                wait_until(lambda: (first.view() or {}).get("status") == "Paused", what="the first mpv to pause")
-        bridge.next_record(lambda r: r == {"bundle": None}, "no player once both quit")
-        self.assertTrue(all(r["bundle"] in (None, "mpv") for r in bridge.finish(self)))
-        self.assertIn("org.mpris.MediaPlayer2.playerctld", subprocess.run(
-            ["dbus-send", "--session", "--print-reply", "--dest=org.freedesktop.DBus", "/org/freedesktop/DBus",
-             "org.freedesktop.DBus.ListNames"], env=bus.env, capture_output=True, text=True, timeout=HANG).stdout)
-
 
 class TestPlayerTest(unittest.TestCase):
     def test_a_record_is_one_player_at_one_moment_and_the_last_is_the_latest(self):
@@ -292,19 +269,6 @@ class TestPlayerTest(unittest.TestCase):
         bridge.finish(self)
         player.wait_calls({"call": "PlayPause"}, 2000)
 
-    @unittest.skipUnless(os.geteuid() == 0 and os.path.exists("/dev/fuse"), "a FUSE mount of our own needs root")
-    def test_artwork_whose_read_never_ends_holds_nothing_up(self):
-        folder, bus = hung_files(self), Bus(self)
-        player = TestPlayer(self, bus, "kelfuse")
-        player.set_player(emit=False, Metadata=metadata("Hung Art", **{"mpris:artUrl": ["s", "file://%s/a" % folder]}))
-        # Neither the records, nor the commands, nor the exit wait for the read.
-        bridge = bus.bridge()
-        self.assertEqual(bridge.next_record(what="the start-up record").get("title"), "Hung Art")
-        player.set_player(Metadata=metadata("Next", **{"mpris:artUrl": ["s", "file://%s/b" % folder]}))
-        self.assertNotIn("artworkID", bridge.next_record(lambda r: r.get("title") == "Next", "the next track"))
-        bridge.write(b"pause\n")
-        player.wait_calls({"call": "Pause"})
-        bridge.finish(self)
 
 
 def context_switches(pid):
@@ -314,42 +278,6 @@ def context_switches(pid):
         with open("/proc/%d/task/%s/status" % (pid, task)) as f:
             total += sum(int(line.split()[1]) for line in f if "ctxt_switches" in line)
     return total
-
-
-def hung_files(test):
-    """A FUSE file system of our own (it needs root) in which every name is a file
-    of 4 KiB whose reads never end."""
-    folder, fd = scratch_dir(test, "mpris-fuse-"), os.open("/dev/fuse", os.O_RDWR)
-    libc = ctypes.CDLL(None, use_errno=True)
-    options = "fd=%d,rootmode=40000,user_id=0,group_id=0,allow_other" % fd
-    if libc.mount(b"kel", folder.encode(), b"fuse.kel", 6, options.encode()) != 0:
-        raise AssertionError("FUSE mount failed: errno %d" % ctypes.get_errno())
-    test.addCleanup(lambda: (libc.umount2(folder.encode(), 2), os.close(fd)))
-    attributes = lambda node: struct.pack("<6Q3I7I", node, 4096 * (node > 1), 0, 0, 0, 0, 0, 0, 0,
-                                          0o100644 if node > 1 else 0o40755, 1, 0, 0, 0, 4096, 0)
-
-    def serve():
-        while True:
-            try:
-                request = os.read(fd, 1 << 17)
-            except OSError:
-                return
-            _, opcode, unique, node = struct.unpack_from("<IIQQ", request)
-            if opcode in (2, 15, 36, 42):  # FORGET, INTERRUPT, BATCH_FORGET get no answer, READ never does
-                continue
-            answer = {26: lambda: struct.pack("<4I2H2I2HI", 7, 31, struct.unpack_from("<3I", request, 40)[2], 0, 0, 0,
-                                               65536, 0, 0, 0, 0) + bytes(28),  # INIT, as protocol 7.31
-                      1: lambda: struct.pack("<4Q2I", 2, 0, 0, 0, 0, 0) + attributes(2),  # LOOKUP
-                      3: lambda: struct.pack("<QII", 0, 0, 0) + attributes(node),  # GETATTR
-                      14: lambda: struct.pack("<QII", 0, 1, 0),  # OPEN, without the page cache
-                      18: bytes, 25: bytes}.get(opcode)  # RELEASE, FLUSH
-            data = answer() if answer else b""
-            try:
-                os.write(fd, struct.pack("<IiQ", 16 + len(data), 0 if answer else -38, unique) + data)
-            except OSError:
-                pass
-    threading.Thread(target=serve, daemon=True).start()
-    return folder
 
 
 if __name__ == "__main__":

@@ -13,10 +13,9 @@
 //       from now on, never answers those methods (of any interface), and says
 //       {"call":"Get"} when one comes.
 // A value of signature "v" is written [SIG, VALUE]; "a{sv}" is an object of those.
-// Standard output gets {"ready":true} once the name is owned, then
-// one line for each Player method called: {"call":"Play"}, or for SetPosition
-// {"call":"SetPosition","track":"/t","position":N}. The program ends at the end
-// of its standard input.
+// Standard output gets {"ready":true} once the name is owned, then a line for each
+// Player method called: {"call":"Play"}, {"call":"SetPosition","track":"/t","position":N}.
+// The program ends with its standard input.
 
 #include <systemd/sd-bus.h>
 #include <systemd/sd-event.h>

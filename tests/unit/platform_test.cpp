@@ -1,19 +1,14 @@
-// The core's rules that need the Linux platform's queue, notifications and info
-// dictionaries to build their cases.
+// The Linux platform's queue, and the core's record rules, which need the platform's
+// info dictionaries to build their cases.
 
 #include <gtest/gtest.h>
 
-#include <condition_variable>
-#include <functional>
 #include <future>
-#include <mutex>
 #include <thread>
 
 #include "entry/entry.h"
 #include "output/json_text.h"
 #include "platform/linux/linux_platform.h"
-#include "platform/notification_center.h"
-#include "publisher/schedule_update.h"
 #include "publisher/state_record.h"
 #include "support.h"
 
@@ -60,72 +55,6 @@ TEST(QueueTest, DelayedTasksRunByDueTimeAfterTheTasksAlreadyQueued) {
   ASSERT_EQ(lastRan.get_future().wait_for(10s), std::future_status::ready);
   EXPECT_EQ(log, (std::vector<int>{1, 2, 21, 3}));
   EXPECT_GE(ranAt - start, 100ms);
-}
-
-TEST(NotificationCenterTest, ObserversRunOnThePostingThreadForTheirNameOnly) {
-  std::thread::id ranOn;
-  int calls = 0;
-  addObserver("test.first", [&] { ranOn = std::this_thread::get_id(), calls++; });
-  addObserver("test.second", [&] { calls += 100; });
-  std::thread([] { postNotification("test.first"); }).join();
-  EXPECT_EQ(calls, 1);
-  EXPECT_NE(ranOn, std::this_thread::get_id());
-  postNotification("test.none");
-  EXPECT_EQ(calls, 1);
-}
-
-// A service that holds every is-playing query until the test answers it, and answers
-// the info query at once with no information.
-std::mutex mutex;
-std::condition_variable asked;
-std::vector<std::pair<service_abi::IsPlayingCallback, void*>> held;
-
-void fakeIsPlaying(Queue, service_abi::IsPlayingCallback callback, void* context) {
-  std::lock_guard lock(mutex);
-  held.emplace_back(callback, context);
-  asked.notify_all();
-}
-
-void fakeGetInfo(Queue onQueue, service_abi::InfoCallback callback, void* context) {
-  submit(onQueue, [callback, context] { callback(context, nullptr); });
-}
-
-TEST(WhenPublishedTest, WaitsForThePublicationsRequestedBeforeAndNoLaterOnes) {
-  queue = createQueue("test.publisher");
-  serviceEntries.getIsPlaying = &fakeIsPlaying;
-  serviceEntries.getNowPlayingInfo = &fakeGetInfo;
-  // Requests a publication and waits for its query, the count-th one.
-  auto requestQuery = [](std::size_t count) {
-    scheduleUpdate();
-    std::unique_lock lock(mutex);
-    return asked.wait_for(lock, 10s, [&] { return held.size() >= count; });
-  };
-  auto answer = [](std::size_t index) {
-    std::lock_guard lock(mutex);
-    submit(queue, [query = held.at(index)] { query.first(query.second, 1); });
-  };
-  // Calls whenPublished on queue; the future tells whether done ran at once, within the call.
-  auto published = [] {
-    auto done = std::make_shared<std::promise<bool>>();
-    auto inCall = std::make_shared<bool>(true);
-    submit(queue, [=] { whenPublished([=] { done->set_value(*inCall); }), *inCall = false; });
-    return done->get_future();
-  };
-  std::future<bool> idle = published();
-  ASSERT_EQ(idle.wait_for(10s), std::future_status::ready);
-  EXPECT_TRUE(idle.get()) << "with nothing pending, done runs at once";
-  ASSERT_TRUE(requestQuery(1));
-  std::future<bool> first = published();
-  ASSERT_TRUE(requestQuery(2));
-  std::future<bool> second = published();
-  answer(0);
-  ASSERT_EQ(first.wait_for(10s), std::future_status::ready);
-  EXPECT_FALSE(first.get()) << "an unanswered query keeps its publication pending";
-  // The later publication is still unanswered; only the second caller waits for it.
-  test::drain(queue);
-  EXPECT_EQ(second.wait_for(0s), std::future_status::timeout);
-  answer(1);
-  ASSERT_EQ(second.wait_for(10s), std::future_status::ready);
 }
 
 InfoEntry entryOf(InfoKind kind, std::int64_t integer, bool boolean = false, std::vector<std::uint8_t> bytes = {}) {
