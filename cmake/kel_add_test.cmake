@@ -32,7 +32,8 @@ function(kel_add_unit_test name)
   add_executable(${name} ${arg_SOURCES})
   kel_warnings(${name})
   target_link_libraries(${name} PRIVATE ${arg_LIBS} keltestsupport)
-  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/tests)
+  # One unit of compilation, which parses GoogleTest's headers once.
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/tests UNITY_BUILD ON)
   math(EXPR timeout "120 * ${kel_test_timeout_factor}")
   # The sanitizers' options are built into the executable (tests/unit/support.cpp).
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 PROPERTIES LABELS unit TIMEOUT ${timeout})
