@@ -2,7 +2,6 @@
 
 #include "commands/read_commands.h"
 
-
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>

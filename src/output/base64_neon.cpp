@@ -23,7 +23,6 @@ constexpr std::size_t stepBytes = 48;
 // bytes left leaves at least 8 chars for the scalar tail to write over them.
 constexpr std::size_t escapedTailBytes = 6;
 
-
 alignas(16) constexpr std::uint8_t alphabet[64] = {'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H', 'I', 'J', 'K', 'L', 'M',
     'N', 'O', 'P', 'Q', 'R', 'S', 'T', 'U', 'V', 'W', 'X', 'Y', 'Z', 'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 'i', 'j',
     'k', 'l', 'm', 'n', 'o', 'p', 'q', 'r', 's', 't', 'u', 'v', 'w', 'x', 'y', 'z', '0', '1', '2', '3', '4', '5', '6',

@@ -5,22 +5,17 @@
 
 #include <cstdint>
 #include <functional>
-#include <string>
 
 #include "platform/info_value.h"
 #include "platform/queue.h"
 
 namespace kel {
 
-// Where the bridge opens the service: MediaRemote's framework on macOS; on Linux
-// the MPRIS service library in the folder that holds the bridge library itself,
-// so that the build tree and every installed tree find their own. Fixed, not
-// configurable.
-std::string servicePath();
-
 // The start-up thread, before any other thread of ours exists. Opens the service
 // and resolves its entry points; false when the library or any entry point is
-// missing.
+// missing. The service is MediaRemote's framework on macOS; on Linux the MPRIS
+// service library in the folder that holds the bridge library itself, so that the
+// build tree and every installed tree find their own. Fixed, not configurable.
 bool bindService();
 
 void callRegister(Queue queue);

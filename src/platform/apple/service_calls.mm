@@ -11,10 +11,6 @@
 #include "service/service.h"
 
 namespace kel {
-
-std::string servicePath() {
-  return mediaRemotePath;
-}
 namespace {
 
 using RegisterFunction = void (*)(dispatch_queue_t queue);
@@ -33,7 +29,7 @@ SetElapsedTimeFunction setElapsedTimeEntry;
 }  // namespace
 
 bool bindService() {
-  auto found = resolveEntryPoints(servicePath().c_str());
+  auto found = resolveEntryPoints(mediaRemotePath);
   if (!found) return false;
   auto [registerFound, info, isPlaying, send, seek] = *found;
   registerEntry = reinterpret_cast<RegisterFunction>(registerFound);

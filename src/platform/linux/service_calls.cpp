@@ -6,12 +6,14 @@
 #include <dlfcn.h>
 
 #include <memory>
+#include <string>
 #include <utility>
 
 #include "platform/linux/linux_platform.h"
 #include "service/service.h"
 
 namespace kel {
+namespace {
 
 std::string servicePath() {
   Dl_info library;
@@ -23,6 +25,8 @@ std::string servicePath() {
   }
   return folder + "/" + std::string(linuxServiceFile);
 }
+
+}  // namespace
 
 ServiceEntries serviceEntries;
 
