@@ -19,9 +19,9 @@ import unicodedata
 import unittest
 
 from harness import (ALBUM, ARTIST, BIN, CLIENT, DATA, DURATION, ELAPSED, ENTRY_POINTS, EXIT_BOUND, GAP, HANG, HOST,
-                     IDENTIFIER, INFO_CHANGED, LIBRARY, MIME, NEXT, NO_PLAIN_LOAD, PAUSE, PLAY, PLAYER, PREVIOUS, RATE, SANITIZED,
-                     SCRIPT, SIM, TIMESTAMP, TITLE, TOGGLE, UNAVAILABLE, Sim, pattern, run, run_sim, scratch_dir,
-                     service_calls, skip_bound, state, wait_until, with_artwork)
+                     IDENTIFIER, INFO_CHANGED, LIBRARY, MIME, NEXT, NO_PLAIN_LOAD, PAUSE, PLAY, PLAYER, PREVIOUS, RATE,
+                     SANITIZED, SCRIPT, SIM, TIMESTAMP, TITLE, TOGGLE, UNAVAILABLE, Sim, defined_symbols, pattern, run,
+                     run_sim, scratch_dir, service_calls, skip_bound, state, wait_until, with_artwork)
 
 # A host in Python that loads the library with ctypes. CPython installs its signal
 # handlers without SA_RESTART, so they interrupt system calls, as many hosts' do.
@@ -79,8 +79,7 @@ class StartUpTest(unittest.TestCase):
             self.assertIn(b"Usage: " + name, run([program, "--help"]).stdout)
             self.assertEqual(run([program, "--version"]).stdout, name + b" 1.0.0\n")
         # The library exports its entry alone, under its major version.
-        symbols = run(["nm", "-D", "--defined-only", "--format=posix", LIBRARY], text=True).stdout.split("\n")
-        self.assertEqual([line.split()[0] for line in symbols if line.strip()], ["kel_mediaremote_run"])
+        self.assertEqual(defined_symbols(LIBRARY), ["kel_mediaremote_run"])
         self.assertIn("Library soname: [libkelmediaremote.so.1]", run(["readelf", "-d", LIBRARY], text=True).stdout)
 
     def test_observers_are_in_place_before_the_registration(self):

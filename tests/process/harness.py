@@ -95,6 +95,12 @@ def run(command, timeout=120, check=True, **options):
     return result
 
 
+def defined_symbols(library):
+    """The names a shared library exports, sorted."""
+    return sorted(line.split()[0] for line in run(["nm", "-D", "--defined-only", "--format=posix", library],
+                                                  text=True).stdout.splitlines())
+
+
 def skip_bound(test, what):
     """Resource and timing upper bounds are asserted in the plain build only."""
     if SANITIZED:

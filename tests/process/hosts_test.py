@@ -11,7 +11,8 @@ import tempfile
 import unittest
 
 from harness import (BIN, BUILD, ENTRY_POINTS, HOST, LIBRARY, LIBRARY_DIR, NO_PLAIN_LOAD, ROOT, SANITIZED, SCRATCH,
-                     SCRIPT, SIM, TITLE, UNAVAILABLE, Sim, check_records, run, run_sim, scratch_dir, state, wait_until)
+                     SCRIPT, SIM, TITLE, UNAVAILABLE, Sim, check_records, defined_symbols, run, run_sim, scratch_dir,
+                     state, wait_until)
 
 CMAKE = os.environ.get("KEL_CMAKE", "cmake")
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -28,11 +29,6 @@ def perl(script, *args, env=None):
     with open(script, "rb") as f:
         assert f.readline() == b"#!/usr/bin/perl\n", "the script does not start with #!/usr/bin/perl"
     return run([script, *args], check=False, env=env)
-
-
-def defined_symbols(library):
-    return sorted(line.split()[0] for line in run(["nm", "-D", "--defined-only", "--format=posix", library],
-                                                  text=True).stdout.splitlines())
 
 
 class PerlHostTest(unittest.TestCase):
